@@ -1,0 +1,139 @@
+#pragma once
+
+// The search engine bound to the game: configuration MyMCTS<N, H>, rollout evaluator
+// MyEvaluator<N> and the transposition table EmptyTable. A search player builds
+//
+//   search::MCTSManager<MyMCTS<N, H>> manager(state, MyMCTS<N, H>{}, MyEvaluator<N>{}, policy,
+//                                             EmptyTable{});
+//   manager.playout_n_parallel(playouts, num_threads);
+//   for (const auto& move : manager.root_node().moves()) ... move.get_move(), move.visits(),
+//                                                            move.sum_rewards()
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "game/action.h"
+#include "game/player.h"
+#include "game/policy.h"
+#include "game/state.h"
+#include "search/mcts.h"
+#include "util/rng.h"
+
+namespace vardelic::game {
+
+// The reward of a result for any player (the game is cooperative): 12 for a win, otherwise the
+// number of enemies defeated.
+inline int64_t result_value(const GameResult& result) {
+  return result.won() ? 12 : static_cast<int64_t>(result.score());
+}
+
+// The actions a rollout draws from at `state`, written into `out` (cleared first): the action
+// space, and with `heuristics` only the actions prune_bad_moves keeps (it filters in place, so
+// the buffer is reused).
+template <bool heuristics, std::size_t N>
+void rollout_actions(const State<N>& state, std::vector<Action>& out) {
+  out.clear();
+  state.append_action_space(out);
+  if constexpr (heuristics) out = prune_bad_moves(std::move(out));
+}
+
+// One random rollout of the whole remaining game from `state`, with the generator given: the
+// hidden cards are dealt again, then actions are drawn uniformly from rollout_actions until the
+// game ends. An empty action space loses at the current level. A state marked as ended by
+// make_move still shows the position before its ending action: one action is drawn from that
+// position, and unless it ends the game itself the marked result is returned.
+template <bool heuristics, std::size_t N>
+GameResult rollout(const State<N>& state, util::ChaCha12Rng& rng) {
+  State<N> current = state.random_permutation(rng);
+  std::vector<Action> actions;  // one buffer for the whole rollout
+  for (;;) {
+    rollout_actions<heuristics>(current, actions);
+    if (actions.empty()) return GameResult::Lost(current.reward());
+    const Action action = actions[rng.gen_below(actions.size())];
+    // In place rather than through apply_action's copy: the same rules, one copy fewer per step.
+    if (std::optional<GameResult> result = current.step(action)) return *result;
+    if (current.has_ended) return *current.has_ended;
+  }
+}
+
+template <std::size_t N>
+struct MyEvaluator {
+  // One rollout with a fresh generator seeded from the thread's entropy-seeded generator; one
+  // empty move evaluation per move. The heuristics flag comes from the configuration; the
+  // root's call has no handle, but its type still names the configuration.
+  template <class M>
+  std::pair<std::vector<search::Empty>, GameResult> evaluate_new_state(
+      const State<N>& state, const std::vector<Action>& moves,
+      const search::SearchHandle<M>* /*handle*/) const {
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
+    return {std::vector<search::Empty>(moves.size()), rollout<M::kHeuristics>(state, rng)};
+  }
+
+  // A fresh rollout; the stored evaluation is ignored. Goes straight to the rollout: the move
+  // list evaluate_new_state would get only sizes evaluations that are thrown away here.
+  template <class M>
+  GameResult evaluate_existing_state(const State<N>& state, const GameResult& /*evaln*/,
+                                     const search::SearchHandle<M>& /*handle*/) const {
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
+    return rollout<M::kHeuristics>(state, rng);
+  }
+
+  int64_t interpret_evaluation_for_player(const GameResult& evaln,
+                                          const Player& /*player*/) const {
+    return result_value(evaln);
+  }
+};
+
+// Stores nothing: every state reached gets a node of its own.
+struct EmptyTable {
+  template <class M>
+  search::SearchNode<M>* lookup(const typename M::State& /*state*/,
+                                const search::SearchHandle<M>& /*handle*/) const {
+    return nullptr;
+  }
+  template <class M>
+  search::SearchNode<M>* insert(const typename M::State& /*state*/,
+                                search::SearchNode<M>* /*node*/,
+                                const search::SearchHandle<M>& /*handle*/) const {
+    return nullptr;
+  }
+};
+
+// The configuration for N players with the rollout heuristics on (H) or off.
+template <std::size_t N, bool H>
+struct MyMCTS : search::MCTSDefaults {
+  using State = game::State<N>;
+  using Eval = MyEvaluator<N>;
+  using Policy = MyPolicy;
+  using Table = EmptyTable;
+  using NodeData = search::Empty;
+  using ThreadExtra = search::Empty;
+  using StateEvaluation = GameResult;
+  using MoveEvaluation = search::Empty;
+  using Player = game::Player;
+  using Move = Action;
+  using MoveList = std::vector<Action>;
+  static constexpr bool kHeuristics = H;
+
+  std::size_t max_playout_length() const { return 1000; }
+  std::size_t node_limit() const { return std::numeric_limits<std::size_t>::max(); }
+  uint64_t visits_before_expansion() const { return 1; }
+  search::CycleBehaviour<GameResult> cycle_behaviour() const {
+    return search::PanicWhenCycleDetected{};
+  }
+};
+
+template <std::size_t N, bool H>
+using MyManager = search::MCTSManager<MyMCTS<N, H>>;
+
+// The manager of one search on `state` (evaluates the root once, here).
+template <std::size_t N, bool H>
+MyManager<N, H> make_manager(const State<N>& state, const MyPolicy& policy) {
+  return MyManager<N, H>(state, MyMCTS<N, H>{}, MyEvaluator<N>{}, policy, EmptyTable{});
+}
+
+}  // namespace vardelic::game

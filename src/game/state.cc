@@ -1,0 +1,341 @@
+#include "game/state.h"
+
+#include <algorithm>
+
+#include "util/failure.h"
+
+namespace vardelic::game {
+namespace {
+
+constexpr std::uint8_t kMaxHandSize[] = {8, 7, 6, 5};
+constexpr std::size_t kJesters[] = {0, 0, 1, 2};
+
+// Calls visit(indices, k) for every k-subset of [0, n) as index tuples in lexicographic order.
+template <typename Visit>
+void for_each_combination(std::size_t n, std::size_t k, Visit&& visit) {
+  if (k == 0 || k > n) return;
+  std::array<std::size_t, 8> idx{};
+  for (std::size_t i = 0; i < k; ++i) idx[i] = i;
+  while (true) {
+    visit(idx, k);
+    std::size_t i = k;
+    while (i > 0 && idx[i - 1] == n - k + i - 1) --i;
+    if (i == 0) return;
+    ++idx[i - 1];
+    for (std::size_t j = i; j < k; ++j) idx[j] = idx[j - 1] + 1;
+  }
+}
+
+}  // namespace
+
+void write_debug(util::DebugWriter& w, const ActionType& type) {
+  switch (type.kind) {
+    case ActionType::Kind::PlayCards: w.out() += "PlayCards"; break;
+    case ActionType::Kind::Discard: w.tuple("Discard").value(type.amount).finish(); break;
+    case ActionType::Kind::Jester: w.out() += "Jester"; break;
+  }
+}
+
+util::ChaCha12Rng new_rng(std::optional<std::uint64_t> seed) {
+  return seed ? util::ChaCha12Rng::from_seed(*seed) : util::ChaCha12Rng::from_entropy();
+}
+
+template <std::size_t N>
+State<N> State<N>::create(std::optional<std::uint64_t> seed) {
+  util::ChaCha12Rng rng = new_rng(seed);
+  State state;
+  state.max_hand_size = kMaxHandSize[N - 1];
+  state.table = Table::create(kJesters[N - 1], rng);
+  for (std::size_t i = 0; i < N; ++i) {
+    state.players[i] = Player::create(i, state.table.draw_cards(state.max_hand_size));
+  }
+  state.rng_seed = rng.next_u64();
+  state.hand_refills_left = N == 1 ? 2 : 0;
+  return state;
+}
+
+template <std::size_t N>
+const Player& State<N>::current_player() const {
+  if (has_turn.id >= N) throw util::Failure("the player to move is not at the table");
+  return players[has_turn.id];
+}
+
+template <std::size_t N>
+Player& State<N>::current_player_mut() {
+  if (has_turn.id >= N) throw util::Failure("the player to move is not at the table");
+  return players[has_turn.id];
+}
+
+template <std::size_t N>
+util::ChaCha12Rng State<N>::get_rng() {
+  util::ChaCha12Rng rng = new_rng(rng_seed);
+  rng_seed = rng.next_u64();
+  return rng;
+}
+
+template <std::size_t N>
+GameStatus<N> State<N>::apply_action(const Action& action) const {
+  State next = *this;
+  if (auto result = next.step(action)) return *result;
+  return next;
+}
+
+template <std::size_t N>
+GameStatus<N> State<N>::play_cards(const Hand& cards) const {
+  State next = *this;
+  if (auto result = next.step_play_cards(cards)) return *result;
+  return next;
+}
+
+template <std::size_t N>
+std::optional<GameResult> State<N>::step(const Action& action) {
+  switch (action.kind()) {
+    case ActionKind::Play:
+    case ActionKind::AnimalCombo:
+    case ActionKind::Combo:
+      times_yielded = 0;
+      return step_play_cards(action.cards());
+    case ActionKind::Yield:
+      if (++times_yielded >= N) return GameResult::Lost(level);
+      return step_play_cards(Hand{});
+    case ActionKind::Discard:
+      current_player_mut().remove_from_hand(action.cards());
+      table.discard_cards(action.cards());
+      action_type = ActionType::play_cards();
+      next_player();
+      return std::nullopt;
+    case ActionKind::ChangePlayer:
+      // A foreign id would break the invariant has_turn < N that every later step relies on.
+      if (action.player().id >= N) throw util::Failure("the named player is not at the table");
+      times_yielded = 0;
+      has_turn = action.player();
+      action_type = ActionType::play_cards();
+      return std::nullopt;
+    case ActionKind::RefillHand: {
+      if (hand_refills_left == 0) throw util::Failure("no hand refills left");
+      --hand_refills_left;
+      Player& player = current_player_mut();
+      table.discard_cards(player.hand);
+      player.hand = table.draw_cards(max_hand_size);
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+template <std::size_t N>
+std::optional<GameResult> State<N>::step_play_cards(const Hand& cards) {
+  std::uint16_t damage = attack_sum(cards);
+  Enemy* enemy = table.current_enemy_mut();
+
+  bool has_jester = std::any_of(cards.begin(), cards.end(), [](Card c) { return c.is_jester(); });
+  if (has_jester) {
+    if (enemy != nullptr) {
+      // Spades blocked by a Spades enemy's immunity take effect once the jester lifts it.
+      if (!enemy->jester_applied() && enemy->card().suit == CardSuit::Spades) {
+        std::uint16_t spades = 0;
+        for (Card c : table.attack_cards) {
+          if (c.suit == CardSuit::Spades) spades = static_cast<std::uint16_t>(spades + c.attack_value());
+        }
+        enemy->decrease_attack(spades);
+      }
+      enemy->apply_jester();
+    }
+    action_type = ActionType::jester();
+  }
+
+  Player& player = current_player_mut();
+  player.remove_from_hand(cards);
+  table.add_attack_cards(cards);
+
+  CardSuit immune = enemy != nullptr ? enemy->card().suit : CardSuit::None;
+  bool jester_applied = enemy == nullptr || enemy->jester_applied();
+  auto power = [&](CardSuit suit) {
+    if (suit == immune && !jester_applied) return false;
+    return std::any_of(cards.begin(), cards.end(), [suit](Card c) { return c.suit == suit; });
+  };
+
+  if (power(CardSuit::Spades) && enemy != nullptr) enemy->decrease_attack(damage);
+  if (power(CardSuit::Hearts)) {
+    util::ChaCha12Rng rng = get_rng();
+    table.heal_from_discard(damage, rng);
+  }
+  if (power(CardSuit::Diamonds)) {
+    for (std::size_t k = 0; k < damage && !table.tavern_deck.empty(); ++k) {
+      Player* receiver = nullptr;
+      for (std::size_t offset = 0; offset < N; ++offset) {
+        Player& candidate = players[(k + offset) % N];
+        if (candidate.hand.size() < max_hand_size) {
+          receiver = &candidate;
+          break;
+        }
+      }
+      if (receiver == nullptr) break;  // hands only fill up: no later k draws either
+      receiver->hand.push_back(*table.draw_card());
+    }
+  }
+  if (power(CardSuit::Clubs)) damage = static_cast<std::uint16_t>(damage * 2);
+
+  if (enemy == nullptr) return GameResult::Won();
+  enemy->take_damage(damage);
+  if (enemy->health() <= 0) {
+    if (enemy->health() < 0) {
+      table.discard_card(enemy->card());
+    } else {
+      table.add_to_top_of_tavern_deck(enemy->card());
+    }
+    table.discard_attack_cards();
+    table.next_enemy();
+    ++level;
+    return std::nullopt;
+  }
+  if (action_type.kind == ActionType::Kind::Jester) return std::nullopt;
+  if (player.total_hand_value() < enemy->attack_value()) return GameResult::Lost(level);
+  if (enemy->attack_value() == 0) {
+    next_player();
+    action_type = ActionType::play_cards();
+  } else {
+    action_type = ActionType::discard(enemy->attack_value());
+  }
+  return std::nullopt;
+}
+
+template <std::size_t N>
+std::vector<Action> State<N>::get_action_space() const {
+  std::vector<Action> actions;
+  append_action_space(actions);
+  return actions;
+}
+
+template <std::size_t N>
+void State<N>::append_action_space(std::vector<Action>& out) const {
+  const Player& player = current_player();
+  switch (action_type.kind) {
+    case ActionType::Kind::PlayCards: attack_actions(player, out); break;
+    case ActionType::Kind::Discard: discard_actions(player, action_type.amount, out); break;
+    case ActionType::Kind::Jester: jester_actions(out); break;
+  }
+  if (N == 1 && hand_refills_left > 0) out.push_back(Action::refill_hand());
+}
+
+template <std::size_t N>
+void State<N>::attack_actions(const Player& player, std::vector<Action>& out) const {
+  const Hand& hand = player.hand;
+  for (Card card : hand) out.push_back(Action::play(card));
+  for (Card first : hand) {
+    if (first.value != CardValue::Ace) continue;
+    for (Card second : hand) {
+      if (second.value == CardValue::Jester) continue;
+      if (second.value == CardValue::Ace && compare_suits(first.suit, second.suit) <= 0) continue;
+      out.push_back(Action::animal_combo(first, second));
+    }
+  }
+  for (CardValue value : {CardValue::Two, CardValue::Three, CardValue::Four, CardValue::Five}) {
+    ComboCards same;
+    for (Card card : hand) {
+      if (card.value == value && !same.full()) same.push_back(card);
+    }
+    for (std::size_t size = 2; size <= same.size(); ++size) {
+      if (attack_value(value) * size > 10) break;
+      for_each_combination(same.size(), size, [&](const auto& idx, std::size_t k) {
+        ComboCards combo;
+        for (std::size_t i = 0; i < k; ++i) combo.push_back(same[idx[i]]);
+        out.push_back(Action::combo(combo));
+      });
+    }
+  }
+  out.push_back(Action::yield());
+}
+
+template <std::size_t N>
+void State<N>::discard_actions(const Player& player, std::uint8_t amount,
+                               std::vector<Action>& out) const {
+  const Hand& hand = player.hand;
+  // Nothing covers the amount when even the whole hand does not.
+  if (attack_sum(hand) < amount) return;
+  for (std::size_t k = 1; k <= hand.size(); ++k) {
+    for_each_combination(hand.size(), k, [&](const auto& idx, std::size_t size) {
+      std::uint16_t sum = 0;
+      for (std::size_t i = 0; i < size; ++i) sum = static_cast<std::uint16_t>(sum + hand[idx[i]].attack_value());
+      if (sum < amount) return;
+      Hand cards;
+      for (std::size_t i = 0; i < size; ++i) cards.push_back(hand[idx[i]]);
+      out.push_back(Action::discard(cards));
+    });
+  }
+}
+
+template <std::size_t N>
+void State<N>::jester_actions(std::vector<Action>& out) const {
+  for (std::size_t i = 0; i < N; ++i) out.push_back(Action::change_player({i}));
+}
+
+template <std::size_t N>
+State<N> State<N>::random_permutation(util::ChaCha12Rng& rng) const {
+  State copy = *this;
+  std::array<Hand*, N> others{};
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i != has_turn.id) others[count++] = &copy.players[i].hand;
+  }
+  copy.table.permute(std::span<Hand* const>(others.data(), count), rng);
+  return copy;
+}
+
+template <std::size_t N>
+void State<N>::make_move(const Action& action) {
+  State next = *this;
+  if (auto result = next.step(action)) {
+    has_ended = result;
+  } else {
+    *this = next;
+  }
+}
+
+template <std::size_t N>
+std::string State<N>::display_text() const {
+  std::string out = "Player: " + util::debug_text(has_turn);
+  out += "\nHand:   " + util::debug_text(current_player().hand);
+  std::optional<Enemy> enemy;
+  if (const Enemy* e = current_enemy()) enemy = *e;
+  out += "\nEnemy:  " + util::debug_text(enemy);
+  return out;
+}
+
+std::vector<Action> prune_bad_moves(std::vector<Action> all_moves) {
+  auto bad = [](const Action& a) {
+    return a.kind() == ActionKind::Discard &&
+           std::any_of(a.cards().begin(), a.cards().end(),
+                       [](Card c) { return c.suit == CardSuit::Diamonds; });
+  };
+  if (std::all_of(all_moves.begin(), all_moves.end(), bad)) return all_moves;
+  std::erase_if(all_moves, bad);
+  return all_moves;
+}
+
+template <std::size_t N>
+void write_debug(util::DebugWriter& w, const State<N>& state) {
+  w.record("State")
+      .field("table", state.table)
+      .field("players", util::InlineList<Player, N>::from_range(state.players))
+      .field("has_turn", state.has_turn)
+      .field("times_yielded", state.times_yielded)
+      .field("max_hand_size", state.max_hand_size)
+      .field("action_type", state.action_type)
+      .field("has_ended", state.has_ended)
+      .field("level", state.level)
+      .field("rng_seed", state.rng_seed)
+      .field("hand_refills_left", state.hand_refills_left)
+      .finish();
+}
+
+template struct State<1>;
+template struct State<2>;
+template struct State<3>;
+template struct State<4>;
+template void write_debug(util::DebugWriter&, const State<1>&);
+template void write_debug(util::DebugWriter&, const State<2>&);
+template void write_debug(util::DebugWriter&, const State<3>&);
+template void write_debug(util::DebugWriter&, const State<4>&);
+
+}  // namespace vardelic::game

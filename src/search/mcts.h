@@ -1,0 +1,703 @@
+#pragma once
+
+// Game-independent Monte-Carlo tree search, run by several threads on one lock-free tree.
+//
+// A configuration type M (concept MCTS) names every type the engine works with and answers the
+// tuning questions; the engine sees the game only through it:
+//
+//   M::State            game state (concept GameState): current_player, available_moves, make_move
+//   M::Eval             evaluator (concept Evaluator): rollouts or any other leaf evaluation
+//   M::Policy           tree policy (concept TreePolicy): picks the edge to follow at a node
+//   M::Table            transposition table (concept TranspositionTable)
+//   M::NodeData         per-node data, M::ThreadExtra per-thread data (search::Empty for none)
+//   M::StateEvaluation  what the evaluator says of a state, kept in each node
+//   M::MoveEvaluation   what the evaluator says of a move, kept in each edge
+//   M::Player, M::Move, M::MoveList
+//
+// Tree layout. The tree owns the root; every other node is owned by the one edge whose `owned`
+// flag is set (or by the orphaned list). Each node is a single allocation holding the node and
+// its edges, so creating a node costs one allocation:
+//
+//   SearchTree ── root ──> [ SearchNode | MoveInfo 0 | MoveInfo 1 | MoveInfo 2 ]
+//                                            │ child (owned)          │ child (owned)
+//                                            v                        v
+//                                [ SearchNode | MoveInfo 0 ]   [ SearchNode ]  (terminal: no moves)
+//
+// Nodes are only ever added while the tree exists, so a pointer read from `child` stays valid for
+// the whole search; there is no ABA problem and no hazard pointer.
+
+#include <atomic>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <ranges>
+#include <span>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "search/policy_rng.h"
+#include "search/small_vector.h"
+#include "util/failure.h"
+
+namespace vardelic::search {
+
+// The per-node data, per-thread data or move evaluation of a configuration that needs none.
+struct Empty {};
+
+inline constexpr const char kCycleMessage[] =
+    "cycle detected! you should do one of the following:\n- make states acyclic\n- remove "
+    "transposition table\n- change cycle_behaviour()";
+
+// What a playout does when it reaches a node already on its own path (only possible with a
+// transposition table that shares nodes between paths).
+struct Ignore {};
+// Ends the playout at the repeated node and backs up that node's stored evaluation.
+struct UseCurrentEvalWhenCycleDetected {};
+// Fails the playout with kCycleMessage.
+struct PanicWhenCycleDetected {};
+// Ends the playout at the repeated node and backs up the carried evaluation.
+template <class E>
+struct UseThisEvalWhenCycleDetected {
+  E evaluation;
+};
+template <class E>
+using CycleBehaviour = std::variant<Ignore, UseCurrentEvalWhenCycleDetected,
+                                    PanicWhenCycleDetected, UseThisEvalWhenCycleDetected<E>>;
+
+template <class M>
+class SearchNode;
+template <class M>
+class SearchTree;
+template <class M>
+struct ThreadData;
+
+// Visits through a node or edge and the sum of the values backed up into it. Every access is a
+// relaxed atomic: selection tolerates stale and torn (visits, sum) pairs, and a finished run's
+// figures are read after the workers were joined, which orders them.
+struct NodeStats {
+  std::atomic<uint64_t> visits{0};
+  std::atomic<int64_t> sum_evaluations{0};
+};
+
+// What the policy, the evaluator and the table receive: the node being worked on (the parent,
+// for an evaluation of a new node), the calling thread's data and the configuration.
+template <class M>
+struct SearchHandle {
+  const SearchNode<M>* node;
+  ThreadData<M>* tld;
+  const M* manager;
+
+  ThreadData<M>& thread_data() const { return *tld; }
+};
+
+// Configuration interface. Defaults for the two optional answers come from MCTSDefaults.
+template <class M>
+concept MCTS = std::copy_constructible<M> && requires(const M& m) {
+  typename M::State;
+  typename M::Eval;
+  typename M::Policy;
+  typename M::Table;
+  typename M::NodeData;
+  typename M::ThreadExtra;
+  typename M::StateEvaluation;
+  typename M::MoveEvaluation;
+  typename M::Player;
+  typename M::Move;
+  typename M::MoveList;
+  { m.virtual_loss() } -> std::convertible_to<int64_t>;
+  { m.visits_before_expansion() } -> std::convertible_to<uint64_t>;
+  { m.node_limit() } -> std::convertible_to<std::size_t>;
+  { m.max_playout_length() } -> std::convertible_to<std::size_t>;
+  { m.cycle_behaviour() } -> std::convertible_to<CycleBehaviour<typename M::StateEvaluation>>;
+};
+
+// Optional base of a configuration: no virtual loss, nothing done on backpropagation.
+struct MCTSDefaults {
+  int64_t virtual_loss() const { return 0; }
+  template <class E, class H>
+  void on_backpropagation(const E& /*evaluation*/, const H& /*handle*/) const {}
+};
+
+// Game-state interface: a copyable value changed in place by make_move. An empty move list
+// marks a terminal state; the engine creates a node's edges in the list's order.
+template <class S, class M>
+concept GameState =
+    std::copy_constructible<S> && std::ranges::sized_range<typename M::MoveList> &&
+    requires(S& s, const S& cs, const typename M::Move& move) {
+      { cs.current_player() } -> std::convertible_to<typename M::Player>;
+      { cs.available_moves() } -> std::convertible_to<typename M::MoveList>;
+      s.make_move(move);
+    };
+
+// Evaluator interface. evaluate_new_state gets a null handle for the root and returns one move
+// evaluation per move, in order, plus the state's evaluation. Called by every worker at once.
+template <class E, class M>
+concept Evaluator = requires(const E& e, const typename M::State& state,
+                             const typename M::MoveList& moves, const SearchHandle<M>* maybe_handle,
+                             const SearchHandle<M>& handle,
+                             const typename M::StateEvaluation& evaluation,
+                             const typename M::Player& player) {
+  {
+    e.evaluate_new_state(state, moves, maybe_handle)
+  } -> std::same_as<
+      std::pair<std::vector<typename M::MoveEvaluation>, typename M::StateEvaluation>>;
+  {
+    e.evaluate_existing_state(state, evaluation, handle)
+  } -> std::convertible_to<typename M::StateEvaluation>;
+  { e.interpret_evaluation_for_player(evaluation, player) } -> std::convertible_to<int64_t>;
+};
+
+template <class M>
+class MoveInfo;
+
+// Tree-policy interface: choose_child returns a pointer into `moves` (never empty when the
+// engine calls it); nullptr makes the playout fail. Called by every worker at once.
+template <class P, class M>
+concept TreePolicy = requires(const P& p, std::span<const MoveInfo<M>> moves,
+                              const SearchHandle<M>& handle,
+                              std::span<const typename M::MoveEvaluation> evaluations) {
+  { p.choose_child(moves, handle) } -> std::convertible_to<const MoveInfo<M>*>;
+  p.validate_evaluations(evaluations);
+};
+
+// Transposition-table interface: lookup gives a node stored for an equal state (or nullptr);
+// insert stores the node, or returns the node already stored for an equal state (or nullptr).
+// Called by every worker at once, so a real table synchronises itself.
+template <class T, class M>
+concept TranspositionTable = requires(T& t, const typename M::State& state, SearchNode<M>* node,
+                                      const SearchHandle<M>& handle) {
+  { t.lookup(state, handle) } -> std::convertible_to<SearchNode<M>*>;
+  { t.insert(state, node, handle) } -> std::convertible_to<SearchNode<M>*>;
+};
+
+// One per worker thread. Every new ThreadData starts its tie-break generator from the same words.
+template <class M>
+struct ThreadData {
+  PolicyRng policy_data;
+  typename M::ThreadExtra extra_data{};
+};
+
+// Adds 1 to a counter for as long as it lives; `num_nodes` is the value before the increment.
+struct IncreaseSentinel {
+  // Relaxed: the counter is only compared against the node limit, which tolerates a stale view.
+  explicit IncreaseSentinel(std::atomic<std::size_t>& counter)
+      : x(counter), num_nodes(counter.fetch_add(1, std::memory_order_relaxed)) {}
+  ~IncreaseSentinel() { x.fetch_sub(1, std::memory_order_relaxed); }
+  IncreaseSentinel(const IncreaseSentinel&) = delete;
+  IncreaseSentinel& operator=(const IncreaseSentinel&) = delete;
+
+  std::atomic<std::size_t>& x;
+  std::size_t num_nodes;
+};
+
+// Read access to a node after (or, with care, during) a search.
+template <class M>
+class NodeHandle {
+ public:
+  explicit NodeHandle(const SearchNode<M>* node) : node_(node) {}
+
+  // The node's edges in the order the game state listed its moves.
+  std::span<const MoveInfo<M>> moves() const { return node_->moves(); }
+  uint64_t visits() const { return node_->stats().visits.load(std::memory_order_relaxed); }
+  int64_t sum_rewards() const {
+    return node_->stats().sum_evaluations.load(std::memory_order_relaxed);
+  }
+  const typename M::StateEvaluation& evaln() const { return node_->evaln(); }
+  const typename M::NodeData& data() const { return node_->data(); }
+  const SearchNode<M>* get() const { return node_; }
+
+  friend bool operator==(const NodeHandle&, const NodeHandle&) = default;
+
+ private:
+  const SearchNode<M>* node_;
+};
+
+// An edge: a move of its node, the evaluator's view of it, the child once expanded, statistics.
+// Fields are arranged by alignment so that an edge stays small: 64 bytes with the game's Action.
+template <class M>
+class MoveInfo {
+ public:
+  MoveInfo(typename M::Move mov, typename M::MoveEvaluation move_evaluation)
+      : mov_(std::move(mov)), move_evaluation_(std::move(move_evaluation)) {}
+  MoveInfo(const MoveInfo&) = delete;
+  MoveInfo& operator=(const MoveInfo&) = delete;
+
+  const typename M::Move& get_move() const { return mov_; }
+  const typename M::MoveEvaluation& move_evaluation() const { return move_evaluation_; }
+  uint64_t visits() const { return stats_.visits.load(std::memory_order_relaxed); }
+  // The edge's sum_evaluations: the sum of the values backed up through it.
+  int64_t sum_rewards() const { return stats_.sum_evaluations.load(std::memory_order_relaxed); }
+  const NodeStats& stats() const { return stats_; }
+  // The expanded child, or none. Acquire pairs with the release of the publishing
+  // compare-exchange, so the child's edges and evaluation are visible to the reader.
+  std::optional<NodeHandle<M>> child() const {
+    const SearchNode<M>* node = child_.load(std::memory_order_acquire);
+    if (node == nullptr) return std::nullopt;
+    return NodeHandle<M>(node);
+  }
+  // Whether this edge owns (and will release) its child. Relaxed: read only after the workers
+  // that set it were joined.
+  bool owned() const { return owned_.load(std::memory_order_relaxed); }
+
+ private:
+  friend class SearchTree<M>;
+
+  NodeStats stats_;
+  std::atomic<SearchNode<M>*> child_{nullptr};
+  // Potentially overlapping, so `owned_` may live in the move's tail padding (an Action's 7
+  // spare bytes: 64-byte edges instead of 72).
+  [[no_unique_address]] typename M::Move mov_;
+  std::atomic<bool> owned_{false};
+  [[no_unique_address]] typename M::MoveEvaluation move_evaluation_;
+};
+
+// A node: its edges (fixed when the node is created), per-node data, the evaluation of its state
+// and statistics. Created and released only by SearchTree.
+template <class M>
+class SearchNode {
+ public:
+  SearchNode(const SearchNode&) = delete;
+  SearchNode& operator=(const SearchNode&) = delete;
+
+  std::span<const MoveInfo<M>> moves() const { return {moves_, num_moves_}; }
+  const typename M::NodeData& data() const { return data_; }
+  const typename M::StateEvaluation& evaln() const { return evaln_; }
+  const NodeStats& stats() const { return stats_; }
+
+ private:
+  friend class SearchTree<M>;
+  using Edge = MoveInfo<M>;
+
+  static_assert(alignof(Edge) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+  static_assert(alignof(SearchNode*) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+
+  SearchNode(Edge* moves, uint32_t num_moves, typename M::StateEvaluation evaln)
+      : moves_(moves), num_moves_(num_moves), evaln_(std::move(evaln)) {}
+  ~SearchNode() { std::destroy(moves_, moves_ + num_moves_); }
+
+  // Offset of the edge array behind the node inside the node's allocation.
+  static constexpr std::size_t kEdgesOffset =
+      (sizeof(SearchNode) + alignof(Edge) - 1) / alignof(Edge) * alignof(Edge);
+
+  static SearchNode* create(typename M::MoveList&& moves,
+                            std::vector<typename M::MoveEvaluation>&& move_evaluations,
+                            typename M::StateEvaluation&& evaln) {
+    const std::size_t count = std::ranges::size(moves);
+    if (count > std::numeric_limits<uint32_t>::max()) {
+      throw util::Failure("too many moves for one search node");
+    }
+    void* block = ::operator new(kEdgesOffset + count * sizeof(Edge));
+    Edge* edges = reinterpret_cast<Edge*>(static_cast<std::byte*>(block) + kEdgesOffset);
+    std::size_t built = 0;
+    try {
+      for (auto& move : moves) {
+        std::construct_at(edges + built, std::move(move), std::move(move_evaluations[built]));
+        ++built;
+      }
+      return ::new (block) SearchNode(edges, static_cast<uint32_t>(count), std::move(evaln));
+    } catch (...) {
+      std::destroy(edges, edges + built);
+      ::operator delete(block);
+      throw;
+    }
+  }
+
+  // Releases this node's allocation only; owned children are the tree's business.
+  static void destroy(SearchNode* node) noexcept {
+    node->~SearchNode();
+    ::operator delete(static_cast<void*>(node));
+  }
+
+  Edge* moves_;
+  uint32_t num_moves_;
+  NodeStats stats_;
+  typename M::StateEvaluation evaln_;
+  [[no_unique_address]] typename M::NodeData data_{};
+};
+
+// The tree of one search: the root node, the state it stands for, the configuration's policy,
+// table and evaluator, and counters. playout() may be called by any number of threads at once;
+// everything else is for the owning thread, or for reading once the playouts have stopped.
+template <class M>
+class SearchTree {
+ public:
+  using State = typename M::State;
+  using Eval = typename M::Eval;
+  using Policy = typename M::Policy;
+  using Table = typename M::Table;
+  using StateEvaluation = typename M::StateEvaluation;
+
+  // Builds the root with create_node (its evaluation runs here, once, with no handle).
+  SearchTree(State root_state, M manager, Eval eval, Policy tree_policy, Table table)
+      : manager_(std::move(manager)),
+        eval_(std::move(eval)),
+        tree_policy_(std::move(tree_policy)),
+        table_(std::move(table)),
+        root_state_(std::move(root_state)) {
+    static_assert(GameState<State, M>);
+    static_assert(Evaluator<Eval, M>);
+    static_assert(TreePolicy<Policy, M>);
+    static_assert(TranspositionTable<Table, M>);
+    root_node_ = create_node(root_state_, nullptr);
+  }
+  ~SearchTree() {
+    release_subtree(root_node_);
+    for (SearchNode<M>* node : orphaned_) release_subtree(node);
+  }
+  SearchTree(const SearchTree&) = delete;
+  SearchTree& operator=(const SearchTree&) = delete;
+
+  // One playout with the calling thread's data: descend by the tree policy, create at most one
+  // node, evaluate, back up. Returns false (changing nothing) when the node limit refuses it.
+  // Throws util::Failure on a cycle with PanicWhenCycleDetected or when the policy chooses
+  // nothing; exceptions of the game, evaluator or policy pass through.
+  bool playout(ThreadData<M>& tld) {
+    IncreaseSentinel sentinel(num_nodes_);
+    if (sentinel.num_nodes >= manager_.node_limit()) return false;
+
+    State state = root_state_;
+    SmallVector<MoveInfo<M>*, 64> path;
+    SmallVector<SearchNode<M>*, 64> node_path;
+    SmallVector<typename M::Player, 64> players;
+    bool did_we_create = false;
+    SearchNode<M>* node = root_node_;
+    std::optional<StateEvaluation> cycle_evaluation;
+    const int64_t virtual_loss = manager_.virtual_loss();
+    const uint64_t visits_before_expansion = manager_.visits_before_expansion();
+    const std::size_t max_playout_length = manager_.max_playout_length();
+
+    while (node->num_moves_ != 0 && path.size() < max_playout_length) {
+      const SearchHandle<M> handle{node, &tld, &manager_};
+      MoveInfo<M>& choice = choose(*node, handle);
+      if (virtual_loss != 0) {
+        choice.stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
+      }
+      choice.stats_.visits.fetch_add(1, std::memory_order_relaxed);
+      players.push_back(state.current_player());
+      path.push_back(&choice);
+      state.make_move(choice.mov_);
+
+      auto [next, created] = descend(state, choice, *node, tld);
+      node = next;
+      did_we_create = created;
+      // A node made by this playout cannot be on its path already.
+      const bool on_path = !created && is_on_path(node_path, node);
+
+      node_path.push_back(node);
+      if (virtual_loss != 0) {
+        node->stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
+      }
+      const uint64_t visits = node->stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
+      if (on_path) {
+        cycle_evaluation = on_cycle(*node);
+        if (cycle_evaluation) break;
+      }
+      if (visits <= visits_before_expansion) break;
+    }
+
+    const SearchHandle<M> handle{node, &tld, &manager_};
+    if (cycle_evaluation) {
+      finish_playout(path, node_path, players, *cycle_evaluation, handle);
+    } else if (did_we_create) {
+      finish_playout(path, node_path, players, node->evaln_, handle);
+    } else {
+      const StateEvaluation new_evaln = eval_.evaluate_existing_state(state, node->evaln_, handle);
+      finish_playout(path, node_path, players, new_evaln, handle);
+    }
+    return true;
+  }
+
+  // Replaces every edge's statistics by its child's. The parallel run calls this after joining
+  // its workers: during the run two threads' copies of one child can land out of order, so an
+  // edge may keep the older figures; afterwards edges and children agree exactly.
+  void sync_edge_statistics() {
+    sync_subtree(root_node_);
+    for (SearchNode<M>* node : orphaned_) sync_subtree(node);
+  }
+
+  NodeHandle<M> root_node() const { return NodeHandle<M>(root_node_); }
+  const State& root_state() const { return root_state_; }
+  const Policy& tree_policy() const { return tree_policy_; }
+  const Table& table() const { return table_; }
+  const Eval& eval() const { return eval_; }
+  const M& manager() const { return manager_; }
+
+  // Nodes in the tree plus playouts in progress (1 after construction: the root).
+  std::size_t num_nodes() const { return num_nodes_.load(std::memory_order_relaxed); }
+  std::size_t transposition_table_hits() const {
+    return transposition_table_hits_.load(std::memory_order_relaxed);
+  }
+  std::size_t delayed_transposition_table_hits() const {
+    return delayed_transposition_table_hits_.load(std::memory_order_relaxed);
+  }
+  std::size_t expansion_contention_events() const {
+    return expansion_contention_events_.load(std::memory_order_relaxed);
+  }
+  std::size_t num_orphaned() const {
+    std::lock_guard<std::mutex> lock(orphaned_mutex_);
+    return orphaned_.size();
+  }
+
+ private:
+  struct Descent {
+    SearchNode<M>* node;
+    bool created;
+  };
+
+  // moves = available_moves(); evaluate; one edge per move, paired with the move evaluations.
+  SearchNode<M>* create_node(const State& state, const SearchHandle<M>* handle) {
+    typename M::MoveList moves = state.available_moves();
+    auto [move_evaluations, state_evaluation] = eval_.evaluate_new_state(state, moves, handle);
+    if (move_evaluations.size() != std::ranges::size(moves)) {
+      throw util::Failure("evaluator returned a move evaluation list of the wrong length");
+    }
+    tree_policy_.validate_evaluations(
+        std::span<const typename M::MoveEvaluation>(move_evaluations));
+    return SearchNode<M>::create(std::move(moves), std::move(move_evaluations),
+                                 std::move(state_evaluation));
+  }
+
+  MoveInfo<M>& choose(SearchNode<M>& node, const SearchHandle<M>& handle) const {
+    MoveInfo<M>* const first = node.moves_;
+    MoveInfo<M>* const last = node.moves_ + node.num_moves_;
+    const MoveInfo<M>* chosen =
+        tree_policy_.choose_child(std::span<const MoveInfo<M>>(first, last), handle);
+    if (chosen == nullptr) throw util::Failure("the tree policy chose no move");
+    if (std::less<>{}(chosen, first) || !std::less<>{}(chosen, last)) {
+      throw util::Failure("the tree policy chose a move of another node");
+    }
+    return first[chosen - first];
+  }
+
+  // Follows `choice` from `current`, creating and publishing its child if it has none yet.
+  // `state` has already been moved. Returns the node reached and whether this call created it.
+  Descent descend(const State& state, MoveInfo<M>& choice, const SearchNode<M>& current,
+                  ThreadData<M>& tld) {
+    // Acquire pairs with the release of the compare-exchange that published the child.
+    if (SearchNode<M>* child = choice.child_.load(std::memory_order_acquire)) {
+      return {child, false};
+    }
+    const SearchHandle<M> handle{&current, &tld, &manager_};
+    if (SearchNode<M>* stored = table_.lookup(state, handle)) {
+      // The edge links to the stored node without owning it; its owner is elsewhere in the tree.
+      transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
+      SearchNode<M>* expected = nullptr;
+      if (!choice.child_.compare_exchange_strong(expected, stored, std::memory_order_release,
+                                                 std::memory_order_acquire)) {
+        return {expected, false};
+      }
+      return {stored, false};
+    }
+
+    // Built completely before the compare-exchange, and kept off the shared tree until it wins.
+    SearchNode<M>* created = create_node(state, &handle);
+    SearchNode<M>* expected = nullptr;
+    // Release on success publishes the node's edges and evaluation to every acquire load of
+    // `child`; acquire on failure makes the winner's node visible to this thread.
+    if (!choice.child_.compare_exchange_strong(expected, created, std::memory_order_release,
+                                               std::memory_order_acquire)) {
+      expansion_contention_events_.fetch_add(1, std::memory_order_relaxed);
+      SearchNode<M>::destroy(created);
+      return {expected, false};
+    }
+    if (SearchNode<M>* existing = table_.insert(state, created, handle)) {
+      // The table already held a node for this state: continue from it. Another thread may
+      // have followed the edge into `created` meanwhile, so it lives on, orphaned, until the
+      // tree is released.
+      std::lock_guard<std::mutex> lock(orphaned_mutex_);
+      orphaned_.push_back(created);
+      choice.child_.store(existing, std::memory_order_release);
+      delayed_transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
+      return {existing, false};
+    }
+    // Relaxed: `owned` is read only when the tree is released, after the workers were joined.
+    choice.owned_.store(true, std::memory_order_relaxed);
+    num_nodes_.fetch_add(1, std::memory_order_relaxed);
+    return {created, true};
+  }
+
+  static bool is_on_path(const SmallVector<SearchNode<M>*, 64>& node_path,
+                         const SearchNode<M>* node) {
+    for (const SearchNode<M>* seen : node_path) {
+      if (seen == node) return true;
+    }
+    return false;
+  }
+
+  // The evaluation to back up when a playout closes a cycle at `node`; none to go on.
+  std::optional<StateEvaluation> on_cycle(const SearchNode<M>& node) const {
+    auto behaviour = manager_.cycle_behaviour();
+    if (std::holds_alternative<PanicWhenCycleDetected>(behaviour)) {
+      throw util::Failure(kCycleMessage);
+    }
+    if (std::holds_alternative<UseCurrentEvalWhenCycleDetected>(behaviour)) return node.evaln_;
+    if (auto* carried = std::get_if<UseThisEvalWhenCycleDetected<StateEvaluation>>(&behaviour)) {
+      return std::move(carried->evaluation);
+    }
+    return std::nullopt;
+  }
+
+  // Backpropagation, from the last step to the first: each node reached gets the evaluation's
+  // value for the player who moved into it (and its virtual loss back); the edge that led there
+  // then takes a copy of the node's statistics, visits first, each field on its own.
+  void finish_playout(const SmallVector<MoveInfo<M>*, 64>& path,
+                      const SmallVector<SearchNode<M>*, 64>& node_path,
+                      const SmallVector<typename M::Player, 64>& players,
+                      const StateEvaluation& evaluation, const SearchHandle<M>& handle) {
+    const int64_t virtual_loss = manager_.virtual_loss();
+    for (std::size_t i = path.size(); i-- > 0;) {
+      const int64_t value = eval_.interpret_evaluation_for_player(evaluation, players[i]);
+      NodeStats& node_stats = node_path[i]->stats_;
+      NodeStats& edge_stats = path[i]->stats_;
+      node_stats.sum_evaluations.fetch_add(value + virtual_loss, std::memory_order_relaxed);
+      edge_stats.visits.store(node_stats.visits.load(std::memory_order_relaxed),
+                              std::memory_order_relaxed);
+      edge_stats.sum_evaluations.store(node_stats.sum_evaluations.load(std::memory_order_relaxed),
+                                       std::memory_order_relaxed);
+    }
+    manager_.on_backpropagation(evaluation, handle);
+  }
+
+  // Recursion depth is the tree's depth, at most max_playout_length + 1.
+  static void release_subtree(SearchNode<M>* node) noexcept {
+    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->moves_, node->num_moves_)) {
+      SearchNode<M>* child = edge.child_.load(std::memory_order_relaxed);
+      if (child != nullptr && edge.owned_.load(std::memory_order_relaxed)) release_subtree(child);
+    }
+    SearchNode<M>::destroy(node);
+  }
+
+  static void sync_subtree(SearchNode<M>* node) {
+    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->moves_, node->num_moves_)) {
+      SearchNode<M>* child = edge.child_.load(std::memory_order_relaxed);
+      if (child == nullptr) continue;
+      edge.stats_.visits.store(child->stats_.visits.load(std::memory_order_relaxed),
+                               std::memory_order_relaxed);
+      edge.stats_.sum_evaluations.store(
+          child->stats_.sum_evaluations.load(std::memory_order_relaxed),
+          std::memory_order_relaxed);
+      if (edge.owned_.load(std::memory_order_relaxed)) sync_subtree(child);
+    }
+  }
+
+  M manager_;
+  Eval eval_;
+  Policy tree_policy_;
+  Table table_;
+  State root_state_;
+  SearchNode<M>* root_node_ = nullptr;  // owned
+
+  // Every playout touches num_nodes twice; keep it off the line of the rarely written counters.
+  alignas(64) std::atomic<std::size_t> num_nodes_{1};
+  alignas(64) std::atomic<std::size_t> transposition_table_hits_{0};
+  std::atomic<std::size_t> delayed_transposition_table_hits_{0};
+  std::atomic<std::size_t> expansion_contention_events_{0};
+  mutable std::mutex orphaned_mutex_;
+  std::vector<SearchNode<M>*> orphaned_;  // owned, with their owned subtrees
+};
+
+// Owns one search: builds the tree on a root state and runs playouts on worker threads.
+template <MCTS M>
+class MCTSManager {
+ public:
+  using State = typename M::State;
+  // Starts a thread running the given function. Replaceable so that tests can simulate a thread
+  // that cannot start (by throwing std::system_error, as std::thread does).
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+  MCTSManager(State root_state, M manager, typename M::Eval eval, typename M::Policy tree_policy,
+              typename M::Table table)
+      : search_tree_(std::make_unique<SearchTree<M>>(std::move(root_state), std::move(manager),
+                                                     std::move(eval), std::move(tree_policy),
+                                                     std::move(table))) {}
+
+  SearchTree<M>& tree() { return *search_tree_; }
+  const SearchTree<M>& tree() const { return *search_tree_; }
+  NodeHandle<M> root_node() const { return search_tree_->root_node(); }
+  bool print_on_playout_error() const { return print_on_playout_error_; }
+
+  // One playout on the calling thread, with data kept for single-threaded use.
+  bool playout() {
+    if (!single_threaded_tld_) single_threaded_tld_.emplace();
+    return search_tree_->playout(*single_threaded_tld_);
+  }
+
+  // Runs exactly n playouts (refused ones included) on num_threads new worker threads and
+  // returns once all have been joined; the calling thread only waits. Each worker gets a fresh
+  // ThreadData. n == 0 returns at once; num_threads == 0 otherwise throws util::Failure
+  // "assertion failed: num_threads != 0". If a playout throws, the other workers stop after
+  // their current playout and the first exception is rethrown here; if a thread cannot be
+  // started, the started ones are stopped and joined and util::Failure is thrown.
+  void playout_n_parallel(uint32_t n, std::size_t num_threads) {
+    if (n == 0) return;
+    if (num_threads == 0) throw util::Failure("assertion failed: num_threads != 0");
+
+    SearchTree<M>& tree = *search_tree_;
+    std::atomic<int64_t> counter{n};
+    std::atomic<bool> stop{false};
+    std::mutex error_mutex;
+    std::exception_ptr first_error;
+    auto work = [&tree, &counter, &stop, &error_mutex, &first_error] {
+      try {
+        ThreadData<M> tld;
+        // Relaxed: the counter publishes nothing; fetch_sub's atomicity alone hands out exactly
+        // n positive values. `stop` is a hint; the error it announces is read after join.
+        while (!stop.load(std::memory_order_relaxed) &&
+               counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
+          tree.playout(tld);
+        }
+      } catch (...) {
+        {
+          std::lock_guard<std::mutex> lock(error_mutex);
+          if (!first_error) first_error = std::current_exception();
+        }
+        stop.store(true, std::memory_order_relaxed);
+      }
+    };
+
+    std::vector<std::thread> workers;
+    workers.reserve(num_threads);
+    auto stop_and_join = [&] {
+      stop.store(true, std::memory_order_relaxed);
+      for (std::thread& worker : workers) {
+        if (worker.joinable()) worker.join();
+      }
+    };
+    try {
+      for (std::size_t i = 0; i < num_threads; ++i) {
+        workers.push_back(thread_starter_ ? thread_starter_(work) : std::thread(work));
+      }
+    } catch (const std::system_error& error) {
+      stop_and_join();
+      throw util::Failure(std::string("failed to start a search thread: ") + error.what());
+    } catch (...) {
+      stop_and_join();
+      throw;
+    }
+    for (std::thread& worker : workers) worker.join();
+    if (first_error) std::rethrow_exception(first_error);
+    if (num_threads > 1) tree.sync_edge_statistics();
+  }
+
+  void set_thread_starter(ThreadStarter starter) { thread_starter_ = std::move(starter); }
+
+ private:
+  std::unique_ptr<SearchTree<M>> search_tree_;
+  std::optional<ThreadData<M>> single_threaded_tld_;
+  bool print_on_playout_error_ = true;
+  ThreadStarter thread_starter_;  // empty: std::thread
+};
+
+}  // namespace vardelic::search

@@ -1,0 +1,71 @@
+#include "util/debug_text.h"
+
+namespace vardelic::util {
+
+void DebugWriter::newline_indent(int level) {
+  out_ += '\n';
+  out_.append(static_cast<std::size_t>(4 * level), ' ');
+}
+
+void DebugWriter::begin_item(bool first, bool record_field) {
+  if (multi_line_) {
+    if (first) {
+      if (record_field) out_ += " {";
+    } else {
+      out_ += ',';
+    }
+    newline_indent(depth);
+    return;
+  }
+  if (first) {
+    if (record_field) out_ += " { ";
+  } else {
+    out_ += ", ";
+  }
+}
+
+void DebugWriter::end_container(bool had_items, std::string_view close, bool record) {
+  if (!had_items) {
+    // A record without fields is its bare name; empty tuples and lists close at once.
+    if (!record) out_ += close;
+    return;
+  }
+  if (multi_line_) {
+    out_ += ',';
+    newline_indent(depth);
+    out_ += close;
+  } else {
+    if (record) out_ += ' ';
+    out_ += close;
+  }
+}
+
+void write_debug(DebugWriter& w, bool value) { w.out() += value ? "true" : "false"; }
+
+void write_debug(DebugWriter& w, std::string_view text) {
+  std::string& out = w.out();
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+          static const char* hex = "0123456789abcdef";
+          out += "\\u{";
+          out += hex[(c >> 4) & 0xf];
+          out += hex[c & 0xf];
+          out += '}';
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+}  // namespace vardelic::util

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+
+namespace vardelic::util {
+
+// The system's standard generator: ChaCha with 12 rounds over a 256-bit key, a 64-bit block
+// counter and a zero nonce. Seeding from a 64-bit number expands the number into the key with
+// a SplitMix64 sequence. Streams need not match any other library bit for bit; they only have
+// to be reproducible within the system.
+class ChaCha12Rng {
+ public:
+  static ChaCha12Rng from_seed(std::uint64_t seed);
+  // Seeded from this thread's generator, which itself is seeded once from the operating
+  // system's entropy. Throws Failure when no entropy can be had.
+  static ChaCha12Rng from_entropy();
+
+  std::uint32_t next_u32();
+  std::uint64_t next_u64();
+  // Uniform in [0, n) by rejection (no modulo bias); n must be above 0.
+  std::uint64_t gen_below(std::uint64_t n);
+
+  friend bool operator==(const ChaCha12Rng&, const ChaCha12Rng&) = default;
+
+ private:
+  ChaCha12Rng() = default;
+  void refill();
+
+  std::array<std::uint32_t, 8> key_{};
+  std::uint64_t counter_ = 0;
+  std::array<std::uint32_t, 16> block_{};
+  std::uint32_t index_ = 16;  // next unused word of block_
+};
+
+// The Fisher–Yates pass used by every shuffle: for i from the last index down to 1, swap
+// element i with a uniform j in [0, i]. Fewer than two elements draw nothing.
+template <typename T>
+void shuffle(std::span<T> items, ChaCha12Rng& rng) {
+  for (std::size_t i = items.size(); i-- > 1;) {
+    std::size_t j = static_cast<std::size_t>(rng.gen_below(i + 1));
+    std::swap(items[i], items[j]);
+  }
+}
+
+}  // namespace vardelic::util
