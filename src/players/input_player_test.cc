@@ -57,14 +57,7 @@ Dialogue talk(const State<N>& state, std::string_view input) {
 
 const char kRule[] = "============================================================\n";
 
-// Player 0 holds the Seven of Spades against a fresh Jack of Diamonds: Play(♠7) or Yield.
-State<2> two_actions() {
-  State<2> state = testing::bare_state<2>("DJ", "CK");
-  state.players[0].hand = hand("S7");
-  return state;
-}
-
-// Three actions: Play(♠7), Play(♥9), Yield.
+// Player 0 against a fresh Jack of Diamonds with three actions: Play(♠7), Play(♥9), Yield.
 State<2> three_actions() {
   State<2> state = testing::bare_state<2>("DJ", "CK");
   state.players[0].hand = hand("S7 H9");
