@@ -1,0 +1,243 @@
+// VardelicGame: seats the players, runs the main loop and dumps the state for debugging.
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "python/args.h"
+#include "python/boxed.h"
+#include "python/objects.h"
+#include "util/debug_text.h"
+#include "util/failure.h"
+
+namespace vardelic::python {
+namespace {
+
+// A seat owns a copy of a built-in player, or holds a strong reference to a Python object
+// whose "play" is called.
+struct Seat {
+  std::optional<players::BuiltinPlayer> builtin;
+  Ref python;
+};
+
+struct Game {
+  game::StateEnum state;
+  std::vector<Seat> seats;  // seat i plays for PlayerId i
+};
+
+using GameObject = Boxed<Game>;
+
+ModuleState& StateOfClass(PyTypeObject* defining_class) {
+  return *static_cast<ModuleState*>(PyType_GetModuleState(defining_class));
+}
+
+// The debug form of the wrapped state: PyState { state_enum: PlayersN(State { ... }) }.
+struct StateEnumView {
+  const game::StateEnum& value;
+};
+struct PyStateView {
+  const game::StateEnum& value;
+};
+
+void write_debug(util::DebugWriter& w, const StateEnumView& view) {
+  static constexpr const char* kNames[] = {"Players1", "Players2", "Players3", "Players4"};
+  std::visit([&](const auto& state) { w.tuple(kNames[view.value.index()]).value(state).finish(); },
+             view.value);
+}
+
+void write_debug(util::DebugWriter& w, const PyStateView& view) {
+  w.record("PyState").field("state_enum", StateEnumView{view.value}).finish();
+}
+
+// The interactive player writes to C's standard output: what Python has buffered for its own
+// sys.stdout goes first, so the terminal shows both in order.
+void FlushPythonStream(const char* name) {
+  if (PyObject* stream = PySys_GetObject(name); stream != nullptr && stream != Py_None) {
+    Ref flushed = Ref::Steal(PyObject_CallMethod(stream, "flush", nullptr));
+    if (!flushed) PyErr_Clear();
+  }
+}
+
+std::string_view BaseName(std::string_view path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+PyObject* GameNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return Guard(type, [&] {
+    ModuleState& module = StateOfType(type);
+    static const Signature kSignature{"VardelicGame", {"players", "seed"}, 1};
+    PyObject* values[2];
+    ParseArgs(kSignature, args, kwargs, values);
+
+    PyObject* list = values[0];
+    if (!PySequence_Check(list)) FailConversion(list, "players", "Sequence");
+    const Py_ssize_t count = PySequence_Size(list);
+    if (count < 0) FailArgument("players");
+    std::vector<Seat> seats;
+    seats.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      Ref item = Ref::Steal(PySequence_GetItem(list, i));
+      if (!item) FailArgument("players");
+      Seat seat;
+      seat.builtin = ToBuiltinPlayer(module, item.get());
+      if (!seat.builtin) seat.python = std::move(item);
+      seats.push_back(std::move(seat));
+    }
+    auto seed = ToOptionalUnsigned<std::uint64_t>(values[1], "seed");
+
+    std::optional<game::StateEnum> state = game::new_state_enum(seats.size(), seed);
+    if (!state) Raise(PyExc_ValueError, "Only 1-4 players are allowed");
+    return NewBoxed<Game>(type, Game{*state, std::move(seats)}).release();
+  });
+}
+
+int GameTraverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  for (Seat& seat : ValueOf<Game>(self).seats) Py_VISIT(seat.python.get());
+  return 0;
+}
+
+int GameClear(PyObject* self) {
+  for (Seat& seat : ValueOf<Game>(self).seats) seat.python.Reset();
+  return 0;
+}
+
+void GameDealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  std::destroy_at(&ValueOf<Game>(self));
+  auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free(self);
+  Py_DECREF(type);
+}
+
+// A Python seat's answer: play(state=<copy of the state>) converted to a game action.
+game::Action AskPython(ModuleState& module, const Seat& seat, const game::StateEnum& state) {
+  // Held for the call: the player may drop every other reference to itself.
+  Ref player = Ref::New(seat.python.get());
+  if (!player) Raise(PyExc_RuntimeError, "the seat's player was released by the collector");
+  Ref view = NewPyState(module, state);
+  PyObject* call_args[] = {player.get(), view.get()};
+  Ref answer =
+      Check(PyObject_VectorcallMethod(module.play_name, call_args, 1, module.state_kwnames));
+  return ToAction(module, answer.get());
+}
+
+[[noreturn]] void RaiseIllegal(const game::Action& action, const std::vector<game::Action>& legal) {
+  std::string message = "'" + game::action_text(action) +
+                        "' is not a legal action. Legal actions are: [";
+  for (std::size_t i = 0; i < legal.size(); ++i) {
+    if (i != 0) message += ", ";
+    message += game::action_text(legal[i]);
+  }
+  message += "]";
+  Raise(PyExc_KeyError, message);
+}
+
+// Runs turns until the game ends. Each turn works on copies and replaces the stored state
+// only once its action has been checked and applied, so a failing turn changes nothing.
+PyObject* Playout(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
+                  PyObject* kwnames) {
+  return Guard(cls, [&] {
+    ModuleState& module = StateOfClass(cls);
+    ParseNoArgs("playout", nargs, kwnames);
+    ExclusiveBorrow borrow(Unbox<Game>(self)->borrow);
+    Game& game = ValueOf<Game>(self);
+    while (true) {
+      const std::size_t turn = std::visit([](const auto& s) { return s.has_turn.id; }, game.state);
+      if (turn >= game.seats.size()) throw util::Failure("the player to move has no seat");
+      Seat& seat = game.seats[turn];
+      if (seat.builtin && std::holds_alternative<players::InputPlayer>(*seat.builtin)) {
+        FlushPythonStream("stdout");
+      }
+      game::Action action = seat.builtin ? players::play(*seat.builtin, game.state)
+                                         : AskPython(module, seat, game.state);
+
+      std::optional<game::GameResult> result = std::visit(
+          [&](auto& state) -> std::optional<game::GameResult> {
+            std::vector<game::Action> legal = state.get_action_space();
+            if (std::find(legal.begin(), legal.end(), action) == legal.end()) {
+              RaiseIllegal(action, legal);
+            }
+            auto status = state.apply_action(action);
+            if (auto* next = std::get_if<0>(&status)) {
+              state = *next;
+              return std::nullopt;
+            }
+            return std::get<game::GameResult>(status);
+          },
+          game.state);
+      if (result) return NewGameResult(module, *result).release();
+    }
+  });
+}
+
+PyObject* Print(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
+                PyObject* kwnames) {
+  return Guard(cls, [&] {
+    ParseNoArgs("print", nargs, kwnames);
+    SharedBorrow borrow(Unbox<Game>(self)->borrow);
+    FlushPythonStream("stderr");
+    std::string text = util::debug_text(PyStateView{ValueOf<Game>(self).state}, true);
+    std::string location = std::string(BaseName(__FILE__)) + ":";
+    std::fprintf(stderr, "[%s%d] &self.state = %s\n", location.c_str(), __LINE__, text.c_str());
+    std::fflush(stderr);
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* Reward(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
+                 PyObject* kwnames) {
+  return Guard(cls, [&] {
+    ParseNoArgs("reward", nargs, kwnames);
+    SharedBorrow borrow(Unbox<Game>(self)->borrow);
+    return PyLong_FromUnsignedLong(
+        std::visit([](const auto& s) { return s.reward(); }, ValueOf<Game>(self).state));
+  });
+}
+
+template <typename F>
+PyCFunction AsMethod(F function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+constexpr int kMethodFlags = METH_METHOD | METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kGameMethods[] = {
+    {"playout", AsMethod(Playout), kMethodFlags, "playout($self)\n--\n\n"},
+    {"print", AsMethod(Print), kMethodFlags, "print($self)\n--\n\n"},
+    {"reward", AsMethod(Reward), kMethodFlags, "reward($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kGameSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(GameNew)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(GameDealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(GameTraverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(GameClear)},
+    {Py_tp_methods, kGameMethods},
+    {Py_tp_doc, const_cast<char*>("VardelicGame(players, seed=None)\n--\n\n")},
+    {0, nullptr},
+};
+
+PyType_Spec kGameSpec = {
+    .name = "VardelicGame",
+    .basicsize = sizeof(GameObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
+    .slots = kGameSlots,
+};
+
+}  // namespace
+
+void AddGameType(PyObject* module, ModuleState& state) {
+  state.vardelic_game = reinterpret_cast<PyTypeObject*>(NewType(module, &kGameSpec).release());
+  AddToAll(module, "VardelicGame", reinterpret_cast<PyObject*>(state.vardelic_game));
+}
+
+}  // namespace vardelic::python
