@@ -1,0 +1,313 @@
+"""Team specifications: parsing, validation and the seats they build.
+
+A team is a comma-separated list of seats; the number of seats is the
+game's player count. Everything here is checked in the parent process so
+that a typo is refused before any game starts.
+"""
+
+from __future__ import annotations
+
+import importlib
+import importlib.util
+import os
+import re
+import sys
+from dataclasses import dataclass, field
+from typing import Any
+
+MAX_SEATS = 4
+U32_MAX = 2**32 - 1
+VALID_POLICIES = (0, 2, 3, 4)
+
+SEAT_HELP = """\
+Seats (a team is 1 to 4 of them, separated by commas):
+  random                 uniformly random player; its seed is derived from the
+                         game seed and the seat index, so deals are repeatable
+  mcts                   tree search player with default settings
+  mcts(SETTINGS)         settings as KEY=VALUE separated by commas:
+                           playouts=N  (p)  playouts per sample      [1000]
+                           threads=N   (t)  search threads           [1]
+                           heuristics=B (h) rollout pruning on/off   [true]
+                           policy=P    (v)  0/base, 2, 3 or 4        [base]
+                           samples=N   (s)  determinised samples     [1]
+                         a bare number is the playout count: mcts(200)
+  py:MODULE:CLASS        your own player class, constructed without
+                         arguments; MODULE is importable from the current
+                         directory or PYTHONPATH, or a path to a .py file
+  SEAT*N                 N copies of SEAT, e.g. random*3 or mcts(p=100)*2
+"""
+
+
+class SpecError(ValueError):
+    """A team specification that cannot be played, with a hint how to write it."""
+
+
+@dataclass(frozen=True)
+class RandomSeat:
+    def canonical(self) -> str:
+        return "random"
+
+
+@dataclass(frozen=True)
+class MCTSSeat:
+    playouts: int = 1000
+    threads: int = 1
+    heuristics: bool = True
+    policy: int | None = None
+    samples: int = 1
+
+    def short(self) -> str:
+        parts = [f"{key}={value}" for key, value, default in (
+            ("p", self.playouts, 1000), ("t", self.threads, 1),
+            ("h", "true" if self.heuristics else "false", "true"),
+            ("v", self.policy, None), ("s", self.samples, 1)) if value != default]
+        return f"mcts({','.join(parts)})" if parts else "mcts"
+
+    def canonical(self) -> str:
+        policy = "base" if self.policy is None else str(self.policy)
+        return (
+            f"mcts(playouts={self.playouts},threads={self.threads},"
+            f"heuristics={'true' if self.heuristics else 'false'},"
+            f"policy={policy},samples={self.samples})"
+        )
+
+
+@dataclass(frozen=True)
+class PySeat:
+    module: str
+    cls: str
+    # Directory the spec was written in: workers import from there too, so
+    # `py:mybot:Bot` finds ./mybot.py whichever way the workers were started.
+    search_path: str = field(default="", compare=False)
+
+    def canonical(self) -> str:
+        return f"py:{self.module}:{self.cls}"
+
+
+Seat = RandomSeat | MCTSSeat | PySeat
+
+
+@dataclass(frozen=True)
+class Team:
+    seats: tuple[Seat, ...]
+
+    @property
+    def name(self) -> str:
+        return ",".join(seat.canonical() for seat in self.seats)
+
+    @property
+    def label(self) -> str:
+        """Compact name for tables: default settings left out, repeats folded."""
+        groups: list[list] = []
+        for seat in self.seats:
+            if groups and groups[-1][0] == seat:
+                groups[-1][1] += 1
+            else:
+                groups.append([seat, 1])
+        return ",".join(getattr(seat, "short", seat.canonical)() + (f"*{n}" if n > 1 else "")
+                        for seat, n in groups)
+
+    @property
+    def players(self) -> int:
+        return len(self.seats)
+
+    def __str__(self) -> str:
+        return self.name
+
+
+def split_top_level(text: str, sep: str = ",") -> list[str]:
+    """Split at separators outside parentheses; unbalanced input raises."""
+    parts, depth, start = [], 0, 0
+    for i, ch in enumerate(text):
+        if ch == "(":
+            depth += 1
+        elif ch == ")":
+            depth -= 1
+            if depth < 0:
+                raise SpecError(f"unbalanced ')' at position {i + 1} in {text!r}")
+        elif ch == sep and depth == 0:
+            parts.append(text[start:i])
+            start = i + 1
+    if depth != 0:
+        raise SpecError(f"missing ')' in {text!r}")
+    parts.append(text[start:])
+    return parts
+
+
+_MCTS_KEYS = {
+    "playouts": "playouts", "p": "playouts",
+    "threads": "threads", "t": "threads",
+    "heuristics": "heuristics", "h": "heuristics",
+    "policy": "policy", "v": "policy",
+    "samples": "samples", "s": "samples",
+}
+_TRUE = {"true", "1", "yes", "on"}
+_FALSE = {"false", "0", "no", "off"}
+_MCTS_HINT = "write e.g. mcts(playouts=1000,threads=1,heuristics=true,policy=2,samples=3)"
+
+
+def _positive_int(key: str, value: str) -> int:
+    try:
+        number = int(value, 10)
+    except ValueError:
+        raise SpecError(f"mcts setting {key}={value!r} is not a whole number; {_MCTS_HINT}") from None
+    if not 1 <= number <= U32_MAX:
+        raise SpecError(f"mcts setting {key}={number} must be between 1 and {U32_MAX}")
+    return number
+
+
+def _parse_mcts(body: str) -> MCTSSeat:
+    settings: dict[str, Any] = {}
+    items = [item.strip() for item in body.split(",")] if body.strip() else []
+    for position, item in enumerate(items):
+        if "=" not in item:
+            if position == 0 and item:
+                key, value = "playouts", item
+            else:
+                raise SpecError(f"mcts setting {item!r} needs the form KEY=VALUE; {_MCTS_HINT}")
+        else:
+            raw_key, value = (part.strip() for part in item.split("=", 1))
+            key = _MCTS_KEYS.get(raw_key.lower())
+            if key is None:
+                known = "playouts (p), threads (t), heuristics (h), policy (v), samples (s)"
+                raise SpecError(f"unknown mcts setting {raw_key!r}; known settings: {known}")
+        if key in settings:
+            raise SpecError(f"mcts setting {key} is given twice in mcts({body})")
+        if key == "heuristics":
+            if value.lower() in _TRUE:
+                settings[key] = True
+            elif value.lower() in _FALSE:
+                settings[key] = False
+            else:
+                raise SpecError(f"mcts setting heuristics={value!r} must be true or false")
+        elif key == "policy":
+            if value.lower() in {"base", "none"}:
+                settings[key] = None
+            elif value.isdigit() and int(value) in VALID_POLICIES:
+                settings[key] = int(value)
+            else:
+                raise SpecError(
+                    f"mcts setting policy={value!r} is not a tree policy; use base (or 0), 2, 3 or 4")
+        else:
+            settings[key] = _positive_int(key, value)
+    if settings.get("policy") == 0:
+        settings["policy"] = None  # 0 and base are the same policy; one canonical name
+    return MCTSSeat(**settings)
+
+
+_PY_HINT = ("write py:MODULE:CLASS, with MODULE importable from the current directory or "
+            "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments")
+
+
+def _parse_py(text: str) -> PySeat:
+    rest = text[3:]
+    module, sep, cls = rest.rpartition(":")
+    if not sep or not module or not cls:
+        raise SpecError(f"{text!r} names no module and class; {_PY_HINT}")
+    return PySeat(module=module, cls=cls, search_path=os.getcwd())
+
+
+_REPEAT = re.compile(r"^(?P<seat>.*\S)\s*\*\s*(?P<count>\d+)$")
+
+
+def parse_seat(text: str) -> list[Seat]:
+    text = text.strip()
+    repeat = _REPEAT.match(text)
+    count = 1
+    if repeat:
+        text, count = repeat["seat"], int(repeat["count"])
+        if count < 1:
+            raise SpecError(f"repeat count in {text}*{count} must be at least 1")
+    if not text:
+        raise SpecError("empty seat; " + _SEAT_KINDS)
+    lowered = text.lower()
+    if lowered == "random":
+        seat: Seat = RandomSeat()
+    elif lowered.startswith("random("):
+        raise SpecError("random takes no settings: its seed comes from the game seed; write random")
+    elif lowered == "mcts":
+        seat = MCTSSeat()
+    elif lowered.startswith("mcts(") and text.endswith(")"):
+        seat = _parse_mcts(text[5:-1])
+    elif lowered.startswith("mcts"):
+        raise SpecError(f"cannot read {text!r}; {_MCTS_HINT}")
+    elif text.startswith("py:"):
+        seat = _parse_py(text)
+    else:
+        raise SpecError(f"unknown seat kind {text!r}; " + _SEAT_KINDS)
+    return [seat] * count
+
+
+_SEAT_KINDS = "a seat is random, mcts, mcts(KEY=VALUE,...) or py:MODULE:CLASS"
+
+
+def parse_team(text: str) -> Team:
+    """Parse one --team value; raise SpecError saying what is wrong."""
+    try:
+        seats = [seat for part in split_top_level(text) for seat in parse_seat(part)]
+    except SpecError as err:
+        raise SpecError(f"team {text!r}: {err}") from None
+    if not 1 <= len(seats) <= MAX_SEATS:
+        raise SpecError(f"team {text!r} has {len(seats)} seats; a team has 1 to {MAX_SEATS} seats")
+    return Team(tuple(seats))
+
+
+def load_class(seat: PySeat) -> type:
+    """Import the class of a py: seat (in the parent for checking, and in workers)."""
+    if seat.search_path and seat.search_path not in sys.path:
+        sys.path.append(seat.search_path)
+    if seat.module.endswith(".py"):
+        path = seat.module
+        if not os.path.isabs(path) and seat.search_path:
+            path = os.path.join(seat.search_path, path)
+        name = "_arena_user_" + re.sub(r"\W", "_", os.path.abspath(path))
+        module = sys.modules.get(name)
+        if module is None:
+            spec = importlib.util.spec_from_file_location(name, path)
+            if spec is None or spec.loader is None or not os.path.exists(path):
+                raise SpecError(f"{seat.canonical()}: no such file {path!r}; {_PY_HINT}")
+            module = importlib.util.module_from_spec(spec)
+            sys.modules[name] = module
+            try:
+                spec.loader.exec_module(module)
+            except BaseException:
+                del sys.modules[name]
+                raise
+    else:
+        module = importlib.import_module(seat.module)
+    obj: Any = module
+    for part in seat.cls.split("."):
+        obj = getattr(obj, part)
+    return obj
+
+
+def check_seat(seat: Seat) -> None:
+    """Refuse a py: seat that cannot be imported, constructed or asked to play."""
+    if not isinstance(seat, PySeat):
+        return
+    name = seat.canonical()
+    try:
+        cls = load_class(seat)
+    except SpecError:
+        raise
+    except AttributeError:
+        raise SpecError(f"{name}: module {seat.module!r} has no attribute {seat.cls!r}; {_PY_HINT}") from None
+    except Exception as err:  # noqa: BLE001 - any import failure is the user's to see
+        raise SpecError(
+            f"{name}: cannot import module {seat.module!r} ({type(err).__name__}: {err}); {_PY_HINT}") from None
+    if not callable(cls):
+        raise SpecError(f"{name}: {seat.cls!r} is not a class; {_PY_HINT}")
+    try:
+        instance = cls()
+    except Exception as err:  # noqa: BLE001
+        raise SpecError(
+            f"{name}: {seat.cls}() failed ({type(err).__name__}: {err}); the class must be "
+            "constructible without arguments") from None
+    if not callable(getattr(instance, "play", None)):
+        raise SpecError(f"{name}: {seat.cls} has no play(state) method; a player answers "
+                        "play(state=...) with an action object")
+
+
+def check_team(team: Team) -> None:
+    for seat in dict.fromkeys(team.seats):
+        check_seat(seat)

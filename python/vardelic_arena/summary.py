@@ -1,0 +1,126 @@
+"""Per-team figures of a sweep, computed from its game records."""
+
+from __future__ import annotations
+
+import math
+from dataclasses import asdict, dataclass, field
+
+from . import stats
+
+
+@dataclass
+class PairedDifference:
+    against: str
+    pairs: int
+    mean: float
+    low: float
+    high: float
+
+
+@dataclass
+class TeamSummary:
+    team: str
+    label: str
+    players: int
+    planned: int  # games in the sweep
+    games: int  # games that finished with a result
+    errors: int
+    missing: int  # not played (interrupted, lost workers)
+    wins: int
+    win_rate: float
+    win_low: float
+    win_high: float
+    mean_score: float
+    score_low: float
+    score_high: float
+    histogram: list[int]
+    seconds_per_game: float
+    seconds_per_decision: float
+    decisions_per_game: float
+    paired: PairedDifference | None = None
+    # Failed games grouped by error text: {"error", "games", "seeds" (first few)}.
+    error_groups: list[dict] = field(default_factory=list)
+
+
+@dataclass
+class Summary:
+    base_seed: int
+    games: int
+    teams: list[TeamSummary]
+
+    def to_dict(self) -> dict:
+        return _finite(asdict(self))
+
+
+def _finite(value):
+    # JSON has no nan; an interval that cannot be formed is null.
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, dict):
+        return {k: _finite(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [_finite(v) for v in value]
+    return value
+
+
+def _clamp(interval: tuple[float, float, float], low: float, high: float):
+    # Scores are bounded; a t interval near a bound can reach past it.
+    mean, a, b = interval
+    return (mean, max(a, low) if math.isfinite(a) else a, min(b, high) if math.isfinite(b) else b)
+
+
+def _ratio(num: float, den: float) -> float:
+    return num / den if den else math.nan
+
+
+def _group_errors(failed: list[dict]) -> list[dict]:
+    groups: dict[str, list[int]] = {}
+    for record in failed:
+        groups.setdefault(record["error"], []).append(record["seed"])
+    return [{"error": error, "games": len(seeds), "seeds": seeds[:10]}
+            for error, seeds in sorted(groups.items(), key=lambda item: -len(item[1]))]
+
+
+def summarise(team_names: list[str], players: list[int], seeds: list[int],
+              records: list[dict], base_seed: int = 0,
+              labels: list[str] | None = None) -> Summary:
+    """Figures per team over the sweep's seeds; the first team is the
+    reference of the paired differences."""
+    wanted = set(seeds)
+    by_team: dict[str, dict[int, dict]] = {name: {} for name in team_names}
+    for record in records:
+        games = by_team.get(record["team"])
+        if games is not None and record["seed"] in wanted:
+            games[record["seed"]] = record  # a later record of a game wins
+    teams = []
+    reference: dict[int, float] | None = None
+    for name, count, label in zip(team_names, players, labels or team_names):
+        games = by_team[name]
+        finished = [r for r in games.values() if r.get("error") is None]
+        failed = sorted((r for r in games.values() if r.get("error") is not None),
+                        key=lambda r: r["seed"])
+        scores = {r["seed"]: float(r["score"]) for r in finished}
+        wins = sum(1 for r in finished if r["won"])
+        n = len(finished)
+        low, high = stats.wilson_interval(wins, n)
+        mean, s_low, s_high = _clamp(stats.mean_interval(list(scores.values())), 0, stats.MAX_SCORE)
+        counted = [r for r in finished if r.get("decisions") is not None]
+        decisions = sum(r["decisions"] for r in counted)
+        summary = TeamSummary(
+            team=name, label=label, players=count, planned=len(seeds), games=n, errors=len(failed),
+            missing=len(seeds) - len(games), wins=wins, win_rate=_ratio(wins, n),
+            win_low=low, win_high=high, mean_score=mean, score_low=s_low, score_high=s_high,
+            histogram=stats.histogram([r["score"] for r in finished]),
+            seconds_per_game=_ratio(sum(r["seconds"] for r in finished), n),
+            seconds_per_decision=_ratio(sum(r["decision_seconds"] for r in counted), decisions),
+            decisions_per_game=_ratio(decisions, len(counted)),
+            error_groups=_group_errors(failed),
+        )
+        if reference is None:
+            reference = scores
+        else:
+            pairs, d_mean, d_low, d_high = stats.paired_difference(reference, scores)
+            _, d_low, d_high = _clamp((d_mean, d_low, d_high), -stats.MAX_SCORE, stats.MAX_SCORE)
+            summary.paired = PairedDifference(team_names[0], pairs, d_mean, d_low, d_high)
+        teams.append(summary)
+    return Summary(base_seed=base_seed, games=len(seeds), teams=teams)
