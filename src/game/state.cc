@@ -1,6 +1,8 @@
 #include "game/state.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 #include "util/failure.h"
 
@@ -12,7 +14,7 @@ constexpr std::size_t kJesters[] = {0, 0, 1, 2};
 
 // Calls visit(indices, k) for every k-subset of [0, n) as index tuples in lexicographic order.
 template <typename Visit>
-void for_each_combination(std::size_t n, std::size_t k, Visit&& visit) {
+constexpr void for_each_combination(std::size_t n, std::size_t k, Visit&& visit) {
   if (k == 0 || k > n) return;
   std::array<std::size_t, 8> idx{};
   for (std::size_t i = 0; i < k; ++i) idx[i] = i;
@@ -25,6 +27,30 @@ void for_each_combination(std::size_t n, std::size_t k, Visit&& visit) {
     for (std::size_t j = i; j < k; ++j) idx[j] = idx[j - 1] + 1;
   }
 }
+
+// The non-empty subsets of n hand positions as bit masks (bit i = position i), by size, then
+// in lexicographic order of their index tuples: the order in which discards are listed.
+struct SubsetOrder {
+  std::array<std::uint8_t, 255> masks{};
+  std::size_t count = 0;
+};
+
+constexpr std::array<SubsetOrder, 9> make_subset_orders() {
+  std::array<SubsetOrder, 9> orders{};
+  for (std::size_t n = 1; n <= 8; ++n) {
+    SubsetOrder& order = orders[n];
+    for (std::size_t k = 1; k <= n; ++k) {
+      for_each_combination(n, k, [&](const auto& idx, std::size_t size) {
+        std::uint8_t mask = 0;
+        for (std::size_t i = 0; i < size; ++i) mask = static_cast<std::uint8_t>(mask | (1u << idx[i]));
+        order.masks[order.count++] = mask;
+      });
+    }
+  }
+  return orders;
+}
+
+constexpr std::array<SubsetOrder, 9> kSubsetOrders = make_subset_orders();
 
 }  // namespace
 
@@ -251,17 +277,25 @@ template <std::size_t N>
 void State<N>::discard_actions(const Player& player, std::uint8_t amount,
                                std::vector<Action>& out) const {
   const Hand& hand = player.hand;
+  const std::size_t n = hand.size();
   // Nothing covers the amount when even the whole hand does not.
-  if (attack_sum(hand) < amount) return;
-  for (std::size_t k = 1; k <= hand.size(); ++k) {
-    for_each_combination(hand.size(), k, [&](const auto& idx, std::size_t size) {
-      std::uint16_t sum = 0;
-      for (std::size_t i = 0; i < size; ++i) sum = static_cast<std::uint16_t>(sum + hand[idx[i]].attack_value());
-      if (sum < amount) return;
-      Hand cards;
-      for (std::size_t i = 0; i < size; ++i) cards.push_back(hand[idx[i]]);
-      out.push_back(Action::discard(cards));
-    });
+  if (n == 0 || attack_sum(hand) < amount) return;
+  // The worth of every subset, each from the subset without its lowest card.
+  std::array<std::uint16_t, 256> worth;
+  worth[0] = 0;
+  for (unsigned mask = 1; mask < (1u << n); ++mask) {
+    worth[mask] = static_cast<std::uint16_t>(worth[mask & (mask - 1)] +
+                                             hand[std::countr_zero(mask)].attack_value());
+  }
+  const SubsetOrder& order = kSubsetOrders[n];
+  std::size_t covering = 0;
+  for (std::size_t i = 0; i < order.count; ++i) covering += worth[order.masks[i]] >= amount;
+  // Sized once and written in place: a solo hand lists up to 255 discards.
+  std::size_t next = out.size();
+  out.resize(next + covering, Action::yield());
+  for (std::size_t i = 0; i < order.count; ++i) {
+    const std::uint8_t mask = order.masks[i];
+    if (worth[mask] >= amount) out[next++] = Action::discard_subset(hand, mask);
   }
 }
 

@@ -60,8 +60,7 @@ class InlineList {
   const T* data() const { return items_.data(); }
 
   void push_back(const T& item) {
-    if (size_ == N) throw Failure("capacity exceeded: a list of at most " + std::to_string(N) +
-                                  " elements is full");
+    if (size_ == N) [[unlikely]] overflow();
     items_[size_++] = item;
   }
   void pop_back() { --size_; }
@@ -69,8 +68,7 @@ class InlineList {
 
   // Inserts at position `index` (0 is the bottom), moving later elements up.
   void insert(std::size_t index, const T& item) {
-    if (size_ == N) throw Failure("capacity exceeded: a list of at most " + std::to_string(N) +
-                                  " elements is full");
+    if (size_ == N) [[unlikely]] overflow();
     std::copy_backward(begin() + index, end(), end() + 1);
     items_[index] = item;
     ++size_;
@@ -85,6 +83,12 @@ class InlineList {
   }
 
  private:
+  // Out of line, so that the hot push_back stays small enough to inline.
+  [[noreturn, gnu::cold, gnu::noinline]] static void overflow() {
+    throw Failure("capacity exceeded: a list of at most " + std::to_string(N) +
+                  " elements is full");
+  }
+
   std::array<T, N> items_{};
   std::uint8_t size_ = 0;
 };

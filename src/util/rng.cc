@@ -14,11 +14,12 @@ namespace {
 
 constexpr std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
-void quarter_round(std::array<std::uint32_t, 16>& s, int a, int b, int c, int d) {
-  s[a] += s[b]; s[d] = rotl(s[d] ^ s[a], 16);
-  s[c] += s[d]; s[b] = rotl(s[b] ^ s[c], 12);
-  s[a] += s[b]; s[d] = rotl(s[d] ^ s[a], 8);
-  s[c] += s[d]; s[b] = rotl(s[b] ^ s[c], 7);
+inline void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
+                          std::uint32_t& d) {
+  a += b; d = rotl(d ^ a, 16);
+  c += d; b = rotl(b ^ c, 12);
+  a += b; d = rotl(d ^ a, 8);
+  c += d; b = rotl(b ^ c, 7);
 }
 
 std::uint64_t splitmix64(std::uint64_t& state) {
@@ -66,31 +67,26 @@ ChaCha12Rng ChaCha12Rng::from_entropy() {
 }
 
 void ChaCha12Rng::refill() {
-  std::array<std::uint32_t, 16> input = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
-  for (std::size_t i = 0; i < 8; ++i) input[4 + i] = key_[i];
-  input[12] = static_cast<std::uint32_t>(counter_);
-  input[13] = static_cast<std::uint32_t>(counter_ >> 32);
-  input[14] = 0;
-  input[15] = 0;
-  block_ = input;
+  const std::array<std::uint32_t, 16> input = {
+      0x61707865, 0x3320646e, 0x79622d32, 0x6b206574,
+      key_[0], key_[1], key_[2], key_[3], key_[4], key_[5], key_[6], key_[7],
+      static_cast<std::uint32_t>(counter_), static_cast<std::uint32_t>(counter_ >> 32), 0, 0};
+  // The rounds work on locals, which stay in registers; a game's deal draws several blocks.
+  auto [x0, x1, x2, x3, x4, x5, x6, x7, x8, x9, x10, x11, x12, x13, x14, x15] = input;
   for (int round = 0; round < 12; round += 2) {
-    quarter_round(block_, 0, 4, 8, 12);
-    quarter_round(block_, 1, 5, 9, 13);
-    quarter_round(block_, 2, 6, 10, 14);
-    quarter_round(block_, 3, 7, 11, 15);
-    quarter_round(block_, 0, 5, 10, 15);
-    quarter_round(block_, 1, 6, 11, 12);
-    quarter_round(block_, 2, 7, 8, 13);
-    quarter_round(block_, 3, 4, 9, 14);
+    quarter_round(x0, x4, x8, x12);
+    quarter_round(x1, x5, x9, x13);
+    quarter_round(x2, x6, x10, x14);
+    quarter_round(x3, x7, x11, x15);
+    quarter_round(x0, x5, x10, x15);
+    quarter_round(x1, x6, x11, x12);
+    quarter_round(x2, x7, x8, x13);
+    quarter_round(x3, x4, x9, x14);
   }
+  block_ = {x0, x1, x2, x3, x4, x5, x6, x7, x8, x9, x10, x11, x12, x13, x14, x15};
   for (std::size_t i = 0; i < 16; ++i) block_[i] += input[i];
   ++counter_;
   index_ = 0;
-}
-
-std::uint32_t ChaCha12Rng::next_u32() {
-  if (index_ >= 16) refill();
-  return block_[index_++];
 }
 
 std::uint64_t ChaCha12Rng::next_u64() {
@@ -102,12 +98,17 @@ std::uint64_t ChaCha12Rng::next_u64() {
 std::uint64_t ChaCha12Rng::gen_below(std::uint64_t n) {
   if (n <= 0xFFFFFFFFULL) {
     // Lemire's multiply-and-reject on 32 bits: one draw almost always suffices.
+    // The division for the exact threshold is needed only when the low half is below
+    // `bound`, since the threshold is smaller than that.
     auto bound = static_cast<std::uint32_t>(n);
-    std::uint32_t threshold = static_cast<std::uint32_t>(-bound) % bound;
-    while (true) {
-      std::uint64_t m = static_cast<std::uint64_t>(next_u32()) * bound;
-      if (static_cast<std::uint32_t>(m) >= threshold) return m >> 32;
+    std::uint64_t m = static_cast<std::uint64_t>(next_u32()) * bound;
+    if (static_cast<std::uint32_t>(m) < bound) {
+      std::uint32_t threshold = static_cast<std::uint32_t>(-bound) % bound;
+      while (static_cast<std::uint32_t>(m) < threshold) {
+        m = static_cast<std::uint64_t>(next_u32()) * bound;
+      }
     }
+    return m >> 32;
   }
   std::uint64_t limit = UINT64_MAX - UINT64_MAX % n;
   while (true) {

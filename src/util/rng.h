@@ -19,7 +19,10 @@ class ChaCha12Rng {
   // system's entropy. Throws Failure when no entropy can be had.
   static ChaCha12Rng from_entropy();
 
-  std::uint32_t next_u32();
+  std::uint32_t next_u32() {
+    if (index_ >= 16) refill();
+    return block_[index_++];
+  }
   std::uint64_t next_u64();
   // Uniform in [0, n) by rejection (no modulo bias); n must be above 0.
   std::uint64_t gen_below(std::uint64_t n);
