@@ -14,15 +14,10 @@
 namespace vardelic::players {
 namespace {
 
-struct Totals {
-  std::uint64_t visits = 0;
-  std::uint64_t reward = 0;
-};
-
 template <std::size_t N, bool H>
 void search_samples(const game::State<N>& state, const game::MyPolicy& policy,
                     std::uint32_t samples, std::uint32_t playouts, std::size_t num_threads,
-                    std::unordered_map<game::Action, Totals>& totals) {
+                    std::unordered_map<game::Action, ActionTotals>& totals) {
   using Config = game::MyMCTS<N, H>;
   util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
   for (std::uint32_t i = 0; i < samples; ++i) {
@@ -31,7 +26,7 @@ void search_samples(const game::State<N>& state, const game::MyPolicy& policy,
                                         game::MyEvaluator<N>{}, policy, game::EmptyTable{});
     manager.playout_n_parallel(playouts, num_threads);
     for (const auto& move : manager.root_node().moves()) {
-      Totals& entry = totals[move.get_move()];
+      ActionTotals& entry = totals[move.get_move()];
       entry.visits += move.visits();
       // Rewards are scores of 0 to 12, never negative.
       entry.reward += static_cast<std::uint64_t>(move.sum_rewards());
@@ -41,6 +36,20 @@ void search_samples(const game::State<N>& state, const game::MyPolicy& policy,
 
 }  // namespace
 
+std::vector<RankedAction> rank_actions(std::vector<std::pair<game::Action, ActionTotals>> totals) {
+  std::stable_sort(totals.begin(), totals.end(),
+                   [](const auto& a, const auto& b) { return a.second.reward > b.second.reward; });
+  std::stable_sort(totals.begin(), totals.end(),
+                   [](const auto& a, const auto& b) { return a.second.visits > b.second.visits; });
+  std::vector<RankedAction> ranked;
+  ranked.reserve(totals.size());
+  for (const auto& [action, t] : totals) {
+    ranked.push_back({action, t.visits,
+                      static_cast<double>(t.reward) / static_cast<double>(t.visits)});
+  }
+  return ranked;
+}
+
 template <std::size_t N>
 game::Action MCTSPlayer::play(const game::State<N>& state) {
   std::optional<game::MyPolicy> policy = game::policy_from_number(policy_variation_);
@@ -49,27 +58,16 @@ game::Action MCTSPlayer::play(const game::State<N>& state) {
                         std::to_string(static_cast<unsigned>(*policy_variation_)) + "'");
   }
 
-  std::unordered_map<game::Action, Totals> totals;
+  std::unordered_map<game::Action, ActionTotals> totals;
   if (use_heuristics_) {
     search_samples<N, true>(state, *policy, deterministic_samples_, playouts_, num_threads_, totals);
   } else {
     search_samples<N, false>(state, *policy, deterministic_samples_, playouts_, num_threads_, totals);
   }
 
-  std::vector<std::pair<game::Action, Totals>> ranked(totals.begin(), totals.end());
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& a, const auto& b) { return a.second.reward > b.second.reward; });
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& a, const auto& b) { return a.second.visits > b.second.visits; });
+  std::vector<RankedAction> ranked = rank_actions({totals.begin(), totals.end()});
   if (ranked.empty()) throw util::Failure("No actions available to choose from");
-
-  std::vector<RankedAction> result;
-  result.reserve(ranked.size());
-  for (const auto& [action, t] : ranked) {
-    result.push_back({action, t.visits,
-                      static_cast<double>(t.reward) / static_cast<double>(t.visits)});
-  }
-  ranked_actions_ = std::move(result);
+  ranked_actions_ = std::move(ranked);
   return ranked_actions_->front().action;
 }
 

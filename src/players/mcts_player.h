@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "game/action.h"
@@ -16,6 +17,17 @@ struct RankedAction {
   std::uint64_t visits;
   double avg_reward;  // NaN for an action that was never visited
 };
+
+// One action's statistics pooled over a decision's samples.
+struct ActionTotals {
+  std::uint64_t visits = 0;
+  std::uint64_t reward = 0;  // sum of backed-up scores, never negative
+};
+
+// The ranking of a decision: by visits, highest first, and equal visits by total reward,
+// highest first (two stable sorts, so entries equal in both keep their given order). The mean
+// reward of an unvisited action is 0/0, NaN.
+std::vector<RankedAction> rank_actions(std::vector<std::pair<game::Action, ActionTotals>> totals);
 
 // Decides by tree search over determinised samples: each sample re-deals what the player to
 // move cannot see, gets a fresh tree and `playouts` playouts on `num_threads` workers; root
