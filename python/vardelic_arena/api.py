@@ -13,7 +13,7 @@ from rich.text import Text
 
 from . import runner
 from .runner import MASK64, Interrupted, Outcome, RecordFile
-from .specs import SpecError, Team, check_team, parse_team
+from .teams import TeamError, Team, check_team, parse_team
 from .summary import Summary, summarise
 
 
@@ -47,11 +47,11 @@ def _progress(console: Console | None) -> Progress:
 def prepare_teams(teams: Sequence[str | Team]) -> list[Team]:
     parsed = [parse_team(t) if isinstance(t, str) else t for t in teams]
     if not parsed:
-        raise SpecError("no team given; compare at least one team, e.g. --team random,random")
+        raise TeamError("no team given; compare at least one team, e.g. --team random,random")
     seen: dict[str, int] = {}
     for index, team in enumerate(parsed, 1):
         if team.name in seen:
-            raise SpecError(f"team {index} is the same as team {seen[team.name]} ({team.name}); "
+            raise TeamError(f"team {index} is the same as team {seen[team.name]} ({team.name}); "
                             "give each team once")
         seen[team.name] = index
         check_team(team)
@@ -73,7 +73,7 @@ def evaluate(teams: Sequence[str | Team], games: int, seed: int = 0,
              console: Console | None = None) -> Evaluation:
     """Play `games` paired deals (seeds seed .. seed+games-1) for every team.
 
-    teams: specs as on the command line ("random,mcts(playouts=200)") or Team
+    teams: team texts as on the command line ("random,mcts(playouts=200)") or Team
     objects. executor: any concurrent.futures.Executor; by default a process
     pool of `workers` processes (all cores), workers=0 plays in this process.
     out/resume: the JSON-lines record file, as --out/--resume. direct seats

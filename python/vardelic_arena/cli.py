@@ -8,7 +8,7 @@ import sys
 
 from rich.console import Console
 
-from .specs import SEAT_HELP, SpecError
+from .teams import SEAT_HELP, TeamError
 
 EPILOG = SEAT_HELP + """
 Every team plays the same deals: game i uses seed BASE+i for all teams, and
@@ -99,7 +99,7 @@ def main(argv: list[str] | None = None) -> int:
     try:
         teams = api.prepare_teams(args.team)
         api.sweep_seeds(args.seed, args.games)
-    except (SpecError, ValueError) as exc:
+    except (TeamError, ValueError) as exc:
         parser.error(str(exc))
     problem = runner.engine_problem(args.engine)
     if problem:

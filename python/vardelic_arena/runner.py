@@ -19,7 +19,7 @@ import traceback
 from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 
-from .specs import MCTSSeat, PySeat, RandomSeat, Team, load_class
+from .teams import MCTSSeat, PySeat, RandomSeat, Team, load_class
 
 MASK64 = 2**64 - 1
 _GOLDEN = 0x9E3779B97F4A7C15

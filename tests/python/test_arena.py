@@ -14,13 +14,13 @@ import arena_support as support  # noqa: E402
 import arena_fake_engine  # noqa: E402
 from vardelic_arena import evaluate, parse_team, seat_seed  # noqa: E402
 from vardelic_arena import cli, stats  # noqa: E402
-from vardelic_arena.specs import MCTSSeat, PySeat, RandomSeat, SpecError, check_team  # noqa: E402
+from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team  # noqa: E402
 from vardelic_arena.summary import summarise  # noqa: E402
 
 FAKE = "arena_fake_engine"
 
 
-# --- team specifications --------------------------------------------------
+# --- team texts ---------------------------------------------------------
 
 @pytest.mark.parametrize("text, seats", [
     ("random", [RandomSeat()]),
@@ -67,13 +67,13 @@ def test_canonical_name_round_trips_and_label_is_compact():
     ("py:arena_players", "names no module and class"),
 ])
 def test_bad_team_is_refused_with_a_hint(text, message):
-    with pytest.raises(SpecError) as info:
+    with pytest.raises(TeamError) as info:
         parse_team(text)
     assert message in str(info.value)
     assert repr(text)[1:-1] in str(info.value)  # names the team it refuses
 
 
-@pytest.mark.parametrize("spec, message", [
+@pytest.mark.parametrize("text, message", [
     ("py:no_such_module_for_arena:Bot", "cannot import module 'no_such_module_for_arena'"),
     ("py:arena_players:Missing", "has no attribute 'Missing'"),
     ("py:arena_players:NeedsArguments", "constructible without arguments"),
@@ -81,9 +81,9 @@ def test_bad_team_is_refused_with_a_hint(text, message):
     ("py:arena_players:NoPlay", "no play(state) method"),
     ("py:missing_dir/bot.py:Bot", "no such file"),
 ])
-def test_unusable_player_class_is_refused(spec, message):
-    with pytest.raises(SpecError) as info:
-        check_team(parse_team(spec))
+def test_unusable_player_class_is_refused(text, message):
+    with pytest.raises(TeamError) as info:
+        check_team(parse_team(text))
     assert message in str(info.value)
 
 

@@ -13,7 +13,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import arena_support as support  # noqa: E402
 
 from vardelic_arena import Team, evaluate, seat_seed  # noqa: E402
-from vardelic_arena.specs import MCTSSeat  # noqa: E402
+from vardelic_arena.teams import MCTSSeat  # noqa: E402
 
 
 def _plays(evaluation):

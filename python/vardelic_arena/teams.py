@@ -1,4 +1,4 @@
-"""Team specifications: parsing, validation and the seats they build.
+"""Team texts: parsing, validation and the seats they build.
 
 A team is a comma-separated list of seats; the number of seats is the
 game's player count. Everything here is checked in the parent process so
@@ -38,8 +38,8 @@ Seats (a team is 1 to 4 of them, separated by commas):
 """
 
 
-class SpecError(ValueError):
-    """A team specification that cannot be played, with a hint how to write it."""
+class TeamError(ValueError):
+    """A team text that cannot be played, with a hint how to write it."""
 
 
 @dataclass(frozen=True)
@@ -76,7 +76,7 @@ class MCTSSeat:
 class PySeat:
     module: str
     cls: str
-    # Directory the spec was written in: workers import from there too, so
+    # Directory the team text was written in: workers import from there too, so
     # `py:mybot:Bot` finds ./mybot.py whichever way the workers were started.
     search_path: str = field(default="", compare=False)
 
@@ -124,12 +124,12 @@ def split_top_level(text: str, sep: str = ",") -> list[str]:
         elif ch == ")":
             depth -= 1
             if depth < 0:
-                raise SpecError(f"unbalanced ')' at position {i + 1} in {text!r}")
+                raise TeamError(f"unbalanced ')' at position {i + 1} in {text!r}")
         elif ch == sep and depth == 0:
             parts.append(text[start:i])
             start = i + 1
     if depth != 0:
-        raise SpecError(f"missing ')' in {text!r}")
+        raise TeamError(f"missing ')' in {text!r}")
     parts.append(text[start:])
     return parts
 
@@ -150,9 +150,9 @@ def _positive_int(key: str, value: str) -> int:
     try:
         number = int(value, 10)
     except ValueError:
-        raise SpecError(f"mcts setting {key}={value!r} is not a whole number; {_MCTS_HINT}") from None
+        raise TeamError(f"mcts setting {key}={value!r} is not a whole number; {_MCTS_HINT}") from None
     if not 1 <= number <= U32_MAX:
-        raise SpecError(f"mcts setting {key}={number} must be between 1 and {U32_MAX}")
+        raise TeamError(f"mcts setting {key}={number} must be between 1 and {U32_MAX}")
     return number
 
 
@@ -164,29 +164,29 @@ def _parse_mcts(body: str) -> MCTSSeat:
             if position == 0 and item:
                 key, value = "playouts", item
             else:
-                raise SpecError(f"mcts setting {item!r} needs the form KEY=VALUE; {_MCTS_HINT}")
+                raise TeamError(f"mcts setting {item!r} needs the form KEY=VALUE; {_MCTS_HINT}")
         else:
             raw_key, value = (part.strip() for part in item.split("=", 1))
             key = _MCTS_KEYS.get(raw_key.lower())
             if key is None:
                 known = "playouts (p), threads (t), heuristics (h), policy (v), samples (s)"
-                raise SpecError(f"unknown mcts setting {raw_key!r}; known settings: {known}")
+                raise TeamError(f"unknown mcts setting {raw_key!r}; known settings: {known}")
         if key in settings:
-            raise SpecError(f"mcts setting {key} is given twice in mcts({body})")
+            raise TeamError(f"mcts setting {key} is given twice in mcts({body})")
         if key == "heuristics":
             if value.lower() in _TRUE:
                 settings[key] = True
             elif value.lower() in _FALSE:
                 settings[key] = False
             else:
-                raise SpecError(f"mcts setting heuristics={value!r} must be true or false")
+                raise TeamError(f"mcts setting heuristics={value!r} must be true or false")
         elif key == "policy":
             if value.lower() in {"base", "none"}:
                 settings[key] = None
             elif value.isdigit() and int(value) in VALID_POLICIES:
                 settings[key] = int(value)
             else:
-                raise SpecError(
+                raise TeamError(
                     f"mcts setting policy={value!r} is not a tree policy; use base (or 0), 2, 3 or 4")
         else:
             settings[key] = _positive_int(key, value)
@@ -203,7 +203,7 @@ def _parse_py(text: str) -> PySeat:
     rest = text[3:]
     module, sep, cls = rest.rpartition(":")
     if not sep or not module or not cls:
-        raise SpecError(f"{text!r} names no module and class; {_PY_HINT}")
+        raise TeamError(f"{text!r} names no module and class; {_PY_HINT}")
     return PySeat(module=module, cls=cls, search_path=os.getcwd())
 
 
@@ -217,24 +217,24 @@ def parse_seat(text: str) -> list[Seat]:
     if repeat:
         text, count = repeat["seat"], int(repeat["count"])
         if count < 1:
-            raise SpecError(f"repeat count in {text}*{count} must be at least 1")
+            raise TeamError(f"repeat count in {text}*{count} must be at least 1")
     if not text:
-        raise SpecError("empty seat; " + _SEAT_KINDS)
+        raise TeamError("empty seat; " + _SEAT_KINDS)
     lowered = text.lower()
     if lowered == "random":
         seat: Seat = RandomSeat()
     elif lowered.startswith("random("):
-        raise SpecError("random takes no settings: its seed comes from the game seed; write random")
+        raise TeamError("random takes no settings: its seed comes from the game seed; write random")
     elif lowered == "mcts":
         seat = MCTSSeat()
     elif lowered.startswith("mcts(") and text.endswith(")"):
         seat = _parse_mcts(text[5:-1])
     elif lowered.startswith("mcts"):
-        raise SpecError(f"cannot read {text!r}; {_MCTS_HINT}")
+        raise TeamError(f"cannot read {text!r}; {_MCTS_HINT}")
     elif text.startswith("py:"):
         seat = _parse_py(text)
     else:
-        raise SpecError(f"unknown seat kind {text!r}; " + _SEAT_KINDS)
+        raise TeamError(f"unknown seat kind {text!r}; " + _SEAT_KINDS)
     return [seat] * count
 
 
@@ -242,13 +242,13 @@ _SEAT_KINDS = "a seat is random, mcts, mcts(KEY=VALUE,...) or py:MODULE:CLASS"
 
 
 def parse_team(text: str) -> Team:
-    """Parse one --team value; raise SpecError saying what is wrong."""
+    """Parse one --team value; raise TeamError saying what is wrong."""
     try:
         seats = [seat for part in split_top_level(text) for seat in parse_seat(part)]
-    except SpecError as err:
-        raise SpecError(f"team {text!r}: {err}") from None
+    except TeamError as err:
+        raise TeamError(f"team {text!r}: {err}") from None
     if not 1 <= len(seats) <= MAX_SEATS:
-        raise SpecError(f"team {text!r} has {len(seats)} seats; a team has 1 to {MAX_SEATS} seats")
+        raise TeamError(f"team {text!r} has {len(seats)} seats; a team has 1 to {MAX_SEATS} seats")
     return Team(tuple(seats))
 
 
@@ -263,13 +263,13 @@ def load_class(seat: PySeat) -> type:
         name = "_arena_user_" + re.sub(r"\W", "_", os.path.abspath(path))
         module = sys.modules.get(name)
         if module is None:
-            spec = importlib.util.spec_from_file_location(name, path)
-            if spec is None or spec.loader is None or not os.path.exists(path):
-                raise SpecError(f"{seat.canonical()}: no such file {path!r}; {_PY_HINT}")
-            module = importlib.util.module_from_spec(spec)
+            loader_spec = importlib.util.spec_from_file_location(name, path)
+            if loader_spec is None or loader_spec.loader is None or not os.path.exists(path):
+                raise TeamError(f"{seat.canonical()}: no such file {path!r}; {_PY_HINT}")
+            module = importlib.util.module_from_spec(loader_spec)
             sys.modules[name] = module
             try:
-                spec.loader.exec_module(module)
+                loader_spec.loader.exec_module(module)
             except BaseException:
                 del sys.modules[name]
                 raise
@@ -288,23 +288,23 @@ def check_seat(seat: Seat) -> None:
     name = seat.canonical()
     try:
         cls = load_class(seat)
-    except SpecError:
+    except TeamError:
         raise
     except AttributeError:
-        raise SpecError(f"{name}: module {seat.module!r} has no attribute {seat.cls!r}; {_PY_HINT}") from None
+        raise TeamError(f"{name}: module {seat.module!r} has no attribute {seat.cls!r}; {_PY_HINT}") from None
     except Exception as err:  # noqa: BLE001 - any import failure is the user's to see
-        raise SpecError(
+        raise TeamError(
             f"{name}: cannot import module {seat.module!r} ({type(err).__name__}: {err}); {_PY_HINT}") from None
     if not callable(cls):
-        raise SpecError(f"{name}: {seat.cls!r} is not a class; {_PY_HINT}")
+        raise TeamError(f"{name}: {seat.cls!r} is not a class; {_PY_HINT}")
     try:
         instance = cls()
     except Exception as err:  # noqa: BLE001
-        raise SpecError(
+        raise TeamError(
             f"{name}: {seat.cls}() failed ({type(err).__name__}: {err}); the class must be "
             "constructible without arguments") from None
     if not callable(getattr(instance, "play", None)):
-        raise SpecError(f"{name}: {seat.cls} has no play(state) method; a player answers "
+        raise TeamError(f"{name}: {seat.cls} has no play(state) method; a player answers "
                         "play(state=...) with an action object")
 
 
