@@ -10,8 +10,10 @@ import argparse
 import json
 import time
 
-from vardelic import VardelicGame
-from vardelic.players import MCTSPlayer, RandomPlayer
+from vardelic import VardelicGame, players
+
+MCTSPlayer = players.MCTSPlayer
+RandomPlayer = players.RandomPlayer
 
 PLAYOUTS = 1000
 
@@ -30,9 +32,9 @@ class Capture:
         raise Capture.Done
 
 
-def fresh_state(seed: int, players: int = 2):
+def fresh_state(seed: int, seats: int = 2):
     capture = Capture()
-    game = VardelicGame([capture] * players, seed=seed)
+    game = VardelicGame([capture] * seats, seed=seed)
     try:
         game.playout()
     except Capture.Done:
