@@ -44,8 +44,17 @@ void write_debug(DebugWriter& w, bool value) { w.out() += value ? "true" : "fals
 
 void write_debug(DebugWriter& w, std::string_view text) {
   std::string& out = w.out();
+  auto escape_code = [&out](unsigned code) {
+    static const char* hex = "0123456789abcdef";
+    out += "\\u{";
+    out += hex[(code >> 4) & 0xf];
+    out += hex[code & 0xf];
+    out += '}';
+  };
   out += '"';
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -54,12 +63,13 @@ void write_debug(DebugWriter& w, std::string_view text) {
       case '\t': out += "\\t"; break;
       case '\0': out += "\\0"; break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-          static const char* hex = "0123456789abcdef";
-          out += "\\u{";
-          out += hex[(c >> 4) & 0xf];
-          out += hex[c & 0xf];
-          out += '}';
+        if (byte < 0x20 || byte == 0x7f) {
+          escape_code(byte);
+        } else if (byte == 0xc2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+          // The C1 controls U+0080..U+009F: some terminals act on them, so never raw.
+          escape_code(static_cast<unsigned char>(text[++i]));
         } else {
           out += c;
         }

@@ -72,6 +72,10 @@ TEST(DebugText, TextsAreQuotedWithEscapes) {
       {"abc\n", R"("abc\n")"},
       {"\t\r", R"("\t\r")"},
       {"♥ ok", "\"♥ ok\""},
+      {"\x1b[31m", R"("\u{1b}[31m")"},
+      // C1 controls (U+0080..U+009F, two bytes in UTF-8) are escaped; U+00A0 and up are not.
+      {"a\u009bb\u0085", R"("a\u{9b}b\u{85}")"},
+      {"\u00a0\u00e9", "\"\u00a0\u00e9\""},
   };
   for (auto [text, quoted] : cases) EXPECT_EQ(debug_text(text), quoted) << text;
   EXPECT_EQ(debug_text(std::string("x\"y")), R"("x\"y")");
