@@ -10,13 +10,33 @@
 namespace vardelic::players {
 namespace {
 
+// Well-formed UTF-8 only (Unicode's table 3-7): no overlong forms, no surrogates, nothing
+// above U+10FFFF. Whatever passes is echoed back unchanged, so it must be text a terminal reads.
 bool valid_utf8(std::string_view text) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   for (std::size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra > 3 || text.size() - i <= extra) return false;
+    const unsigned char c = byte(i);
+    std::size_t extra;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+    if (c < 0x80) {
+      extra = 0;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= extra) return false;
     for (std::size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+      const unsigned char next = byte(i + k);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
     }
     i += extra + 1;
   }
@@ -34,7 +54,12 @@ std::optional<std::string> read_line(std::FILE* in) {
   std::size_t capacity = 0;
   ssize_t length = getline(&buffer, &capacity, in);
   std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);
-  if (length <= 0) return std::nullopt;
+  if (length <= 0) {
+    // The stream's end-of-file flag is sticky: cleared, a later dialogue reads again, which
+    // at a terminal (where the end of input is a key press) gets the next line typed.
+    std::clearerr(in);
+    return std::nullopt;
+  }
   std::string line(buffer, static_cast<std::size_t>(length));
   if (!valid_utf8(line)) return std::nullopt;
   return line;

@@ -29,10 +29,10 @@ void PlaceKeyword(const Signature& signature, PyObject* key, PyObject* value, Py
     }
     ++index;
   }
-  const char* text = PyUnicode_AsUTF8(key);
-  if (text == nullptr) throw PythonError{};
-  RaiseType(std::string(signature.function) + "() got an unexpected keyword argument '" + text +
-            "'");
+  // %U, not the UTF-8 text: a keyword may hold a lone surrogate, which has no UTF-8 form.
+  PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", signature.function,
+               key);
+  throw PythonError{};
 }
 
 void PlacePositional(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
@@ -106,10 +106,9 @@ void FailArgument(const char* name) {
   PyErr_NormalizeException(&type, &value, &traceback);
   Ref owned_type = Ref::Steal(type), owned_value = Ref::Steal(value),
       owned_traceback = Ref::Steal(traceback);
-  Ref text = Check(PyObject_Str(owned_value.get()));
-  const char* message = PyUnicode_AsUTF8(text.get());
-  if (message == nullptr) throw PythonError{};
-  RaiseType(std::string("argument '") + name + "': " + message);
+  // %S, not the UTF-8 text: the message of a user's exception may hold a lone surrogate.
+  PyErr_Format(PyExc_TypeError, "argument '%s': %S", name, owned_value.get());
+  throw PythonError{};
 }
 
 void FailConversion(PyObject* object, const char* name, const char* target) {

@@ -78,9 +78,11 @@ PyObject* GameNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!PySequence_Check(list)) FailConversion(list, "players", "Sequence");
     const Py_ssize_t count = PySequence_Size(list);
     if (count < 0) FailArgument("players");
+    // The length is the caller's claim: a count that no game has is refused without reading a
+    // single element (there may be billions, or none behind the claim).
+    const bool playable = count >= 1 && count <= 4;
     std::vector<Seat> seats;
-    seats.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
+    for (Py_ssize_t i = 0; playable && i < count; ++i) {
       Ref item = Ref::Steal(PySequence_GetItem(list, i));
       if (!item) FailArgument("players");
       Seat seat;
