@@ -26,6 +26,7 @@
 // Nodes are only ever added while the tree exists, so a pointer read from `child` stays valid for
 // the whole search; there is no ABA problem and no hazard pointer.
 
+#include <algorithm>
 #include <atomic>
 #include <concepts>
 #include <cstddef>
@@ -643,6 +644,9 @@ class MCTSManager {
   void playout_n_parallel(uint32_t n, std::size_t num_threads) {
     if (n == 0) return;
     if (num_threads == 0) throw util::Failure("assertion failed: num_threads != 0");
+    // A worker past the n-th would find the counter spent at once: start none of those, so an
+    // absurd thread count costs nothing.
+    num_threads = std::min<std::size_t>(num_threads, n);
 
     SearchTree<M>& tree = *search_tree_;
     std::atomic<int64_t> counter{n};

@@ -1,6 +1,8 @@
 // Multi-threaded runs of the engine; labelled "threads" so a ThreadSanitizer build runs them.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <atomic>
 #include <barrier>
 #include <cstdint>
@@ -144,6 +146,18 @@ TEST(ParallelRun, ThreadThatCannotStartFailsTheRunAfterJoiningTheOthers) {
   const uint64_t before = root_visits(manager);
   manager.playout_n_parallel(100, 2);
   EXPECT_EQ(root_visits(manager), before + 100);
+}
+
+TEST(ParallelRun, StartsNoMoreWorkersThanPlayouts) {
+  auto manager = make_manager<ToyMCTS>(game(3));
+  auto started = std::make_shared<int>(0);
+  manager.set_thread_starter([started](std::function<void()> work) {
+    ++*started;
+    return std::thread(std::move(work));
+  });
+  manager.playout_n_parallel(3, std::numeric_limits<std::size_t>::max());
+  EXPECT_EQ(*started, 3);
+  EXPECT_EQ(root_visits(manager), 3u);
 }
 
 }  // namespace
