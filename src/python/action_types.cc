@@ -114,7 +114,7 @@ struct ActionClass {
       {Py_tp_doc, const_cast<char*>(kDocs[static_cast<std::size_t>(kKind)])},
       {0, nullptr},
   };
-  static inline PyType_Spec spec = {
+  static inline PyType_Spec type_spec = {
       .name = kClassNames[static_cast<std::size_t>(kKind)],
       .basicsize = sizeof(Boxed<Action>),
       .itemsize = 0,
@@ -124,10 +124,10 @@ struct ActionClass {
 };
 
 std::array<PyType_Spec*, kActionClasses> kSpecs = {
-    &ActionClass<ActionKind::Play>::spec,         &ActionClass<ActionKind::AnimalCombo>::spec,
-    &ActionClass<ActionKind::Combo>::spec,        &ActionClass<ActionKind::Yield>::spec,
-    &ActionClass<ActionKind::Discard>::spec,      &ActionClass<ActionKind::ChangePlayer>::spec,
-    &ActionClass<ActionKind::RefillHand>::spec,
+    &ActionClass<ActionKind::Play>::type_spec,         &ActionClass<ActionKind::AnimalCombo>::type_spec,
+    &ActionClass<ActionKind::Combo>::type_spec,        &ActionClass<ActionKind::Yield>::type_spec,
+    &ActionClass<ActionKind::Discard>::type_spec,      &ActionClass<ActionKind::ChangePlayer>::type_spec,
+    &ActionClass<ActionKind::RefillHand>::type_spec,
 };
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace vardelic::python {
 namespace {
 
 // A placeholder "__module__" entry present while the type is created: without one, a bare
-// spec name makes CPython warn that the type has no __module__. NewType replaces it.
+// type name makes CPython warn that the type has no __module__. NewType replaces it.
 PyObject* NoModule(PyObject*, void*) { return PyUnicode_FromString("builtins"); }
 PyGetSetDef kModulePlaceholder[] = {
     {"__module__", NoModule, nullptr, nullptr, nullptr},
@@ -17,12 +17,12 @@ PyGetSetDef kModulePlaceholder[] = {
 
 }  // namespace
 
-Ref NewType(PyObject* module, PyType_Spec* spec) {
+Ref NewType(PyObject* module, PyType_Spec* type_spec) {
   std::vector<PyType_Slot> slots;
-  for (PyType_Slot* slot = spec->slots; slot->slot != 0; ++slot) slots.push_back(*slot);
+  for (PyType_Slot* slot = type_spec->slots; slot->slot != 0; ++slot) slots.push_back(*slot);
   slots.push_back({Py_tp_getset, kModulePlaceholder});
   slots.push_back({0, nullptr});
-  PyType_Spec with_placeholder = *spec;
+  PyType_Spec with_placeholder = *type_spec;
   with_placeholder.slots = slots.data();
   Ref type = Check(PyType_FromModuleAndSpec(module, &with_placeholder, nullptr));
   auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());

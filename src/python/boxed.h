@@ -63,7 +63,7 @@ void DeallocBoxed(PyObject* object) {
 // Creates a heap type bound to the top-level module, so that its slots can find the module
 // state. The class keeps no docstring: tp_doc only carries the constructor's text signature
 // ("Name(a, b)\n--\n\n") for inspect.signature, and __doc__ is set to None.
-Ref NewType(PyObject* module, PyType_Spec* spec);
+Ref NewType(PyObject* module, PyType_Spec* type_spec);
 
 // Stores a class attribute directly in the type's dictionary (the types are immutable).
 void SetClassAttribute(PyTypeObject* type, const char* name, PyObject* value);
