@@ -26,13 +26,13 @@ LIBS = ["src/players/libvardelic_players.a", "src/game/libvardelic_game.a",
 
 def native_binary(build_dir):
     """Builds the native baseline with the same optimisation as the module's Release build."""
+    # Always (incrementally) rebuilt: libraries older than the headers would not match them.
     build_dir = pathlib.Path(build_dir)
-    if not all((build_dir / lib).exists() for lib in LIBS):
-        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DBUILD_TESTING=OFF", "-DVARDELIC_PYTHON=OFF"],
-                       check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", build_dir, "--target", "vardelic_players", "-j"],
-                       check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DBUILD_TESTING=OFF", "-DVARDELIC_PYTHON=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "--target", "vardelic_players", "-j"],
+                   check=True, stdout=subprocess.DEVNULL)
     out = pathlib.Path(tempfile.mkdtemp()) / "native_random_games"
     subprocess.run(["g++", "-std=c++20", "-O3", "-DNDEBUG", f"-I{ROOT / 'src'}",
                     ROOT / "bench" / "native_random_games.cc",
