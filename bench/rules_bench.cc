@@ -1,6 +1,6 @@
 // Random games from fresh seeded states, per player count: the action space, a uniform
 // choice and the step, as a rollout plays them. Prints actions per second on one core and
-// games per second; with --json, prints the figures as one JSON object instead.
+// games per second; with --json PATH, also writes the figures there as one JSON object.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -66,26 +66,34 @@ Figures measure(double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
+  const char* json_path = argc > 2 && std::strcmp(argv[1], "--json") == 0 ? argv[2] : nullptr;
   double seconds = 1.5;
   Figures f[4] = {measure<1>(seconds), measure<2>(seconds), measure<3>(seconds),
                   measure<4>(seconds)};
   double mean = 0;
   for (const Figures& x : f) mean += x.actions_per_second / 4;
-  if (json) {
-    std::printf("{\"rules\": {\"actions_per_second\": {");
-    for (int i = 0; i < 4; ++i) std::printf("\"players_%d\": %.0f, ", i + 1, f[i].actions_per_second);
-    std::printf("\"mean\": %.0f}, \"games_per_second\": {", mean);
-    for (int i = 0; i < 4; ++i) std::printf("%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].games_per_second);
-    std::printf("}, \"apply_action_per_second\": {");
-    for (int i = 0; i < 4; ++i) std::printf("%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].copying_actions_per_second);
-    std::printf("}}}\n");
-    return 0;
-  }
+
   std::printf("%-8s %16s %14s %22s\n", "players", "actions/s", "games/s", "apply_action/s (copy)");
   for (int i = 0; i < 4; ++i) {
     std::printf("%-8d %16.0f %14.0f %22.0f\n", i + 1, f[i].actions_per_second, f[i].games_per_second,
                 f[i].copying_actions_per_second);
   }
   std::printf("%-8s %16.0f\n", "mean", mean);
+
+  if (json_path != nullptr) {
+    std::FILE* out = std::fopen(json_path, "w");
+    if (out == nullptr) {
+      std::perror(json_path);
+      return 1;
+    }
+    std::fprintf(out, "{\"rules\": {\"actions_per_second\": {");
+    for (int i = 0; i < 4; ++i) std::fprintf(out, "\"players_%d\": %.0f, ", i + 1, f[i].actions_per_second);
+    std::fprintf(out, "\"mean\": %.0f}, \"games_per_second\": {", mean);
+    for (int i = 0; i < 4; ++i) std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].games_per_second);
+    std::fprintf(out, "}, \"apply_action_per_second\": {");
+    for (int i = 0; i < 4; ++i) std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].copying_actions_per_second);
+    std::fprintf(out, "}}}\n");
+    std::fclose(out);
+  }
+  return 0;
 }
