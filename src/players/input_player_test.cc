@@ -20,6 +20,7 @@ using game::Action;
 using game::State;
 using testing::card;
 using testing::hand;
+using testing::three_actions;
 
 struct Dialogue {
   std::optional<Action> chosen;
@@ -58,12 +59,6 @@ Dialogue talk(const State<N>& state, std::string_view input) {
 
 const char kRule[] = "============================================================\n";
 
-// Player 0 against a fresh Jack of Diamonds with three actions: Play(♠7), Play(♥9), Yield.
-State<2> three_actions() {
-  State<2> state = testing::bare_state<2>("DJ", "CK");
-  state.players[0].hand = hand("S7 H9");
-  return state;
-}
 
 const std::string kThreeActionsPrompt = [] {
   return std::string(kRule) +

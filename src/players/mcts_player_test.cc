@@ -19,6 +19,7 @@ using game::Action;
 using game::State;
 using testing::card;
 using testing::hand;
+using testing::three_actions;
 
 std::vector<std::pair<Action, ActionTotals>> totals_of(
     std::initializer_list<std::pair<const char*, ActionTotals>> entries) {
@@ -50,12 +51,6 @@ TEST(RankActions, ByVisitsThenTotalRewardKeepingFullTiesInOrder) {
   EXPECT_TRUE(rank_actions({}).empty());
 }
 
-// Player 0 holds ♠7 and ♥9 against a fresh Jack of Diamonds: Play(♠7), Play(♥9), Yield.
-State<2> three_actions() {
-  State<2> state = testing::bare_state<2>("DJ", "CK");
-  state.players[0].hand = hand("S7 H9");
-  return state;
-}
 
 void expect_failure(MCTSPlayer& player, const State<2>& state, const std::string& message) {
   try {

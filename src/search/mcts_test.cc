@@ -14,16 +14,11 @@ namespace {
 
 using testing::CountedNodeData;
 using testing::CountingState;
+using testing::game;
 using testing::make_manager;
 using testing::ToyMCTS;
 using testing::ToySharingMCTS;
 
-CountingState game(int steps, std::vector<int> increments = {0, 1, 2}) {
-  CountingState state;
-  state.steps_left = steps;
-  state.increments = std::move(increments);
-  return state;
-}
 
 // Every expanded edge agrees with its child, and the child's visits add up over its own edges
 // within one (the visit that stopped there).

@@ -21,15 +21,10 @@ namespace {
 
 using testing::CountedNodeData;
 using testing::CountingState;
+using testing::game;
 using testing::make_manager;
 using testing::ToyMCTS;
 
-CountingState game(int steps, std::vector<int> increments = {0, 1, 2}) {
-  CountingState state;
-  state.steps_left = steps;
-  state.increments = std::move(increments);
-  return state;
-}
 
 uint64_t root_visits(const MCTSManager<ToyMCTS>& manager) {
   uint64_t total = 0;

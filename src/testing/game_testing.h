@@ -92,6 +92,14 @@ game::State<N> bare_state(std::string_view top, std::string_view below = "") {
   return state;
 }
 
+// Player 0 of two holds ♠7 and ♥9 against a fresh Jack of Diamonds: the three actions
+// Play(♠7), Play(♥9), Yield.
+inline game::State<2> three_actions() {
+  game::State<2> state = bare_state<2>("DJ", "CK");
+  state.players[0].hand = hand("S7 H9");
+  return state;
+}
+
 template <std::size_t N>
 constexpr std::size_t jesters_for() {
   return N <= 2 ? 0 : N - 2;

@@ -46,6 +46,14 @@ struct CountingState {
   std::pair<int64_t, int> key() const { return {total, steps_left}; }
 };
 
+// A counting game of `steps` moves, each adding one of `increments`.
+inline CountingState game(int steps, std::vector<int> increments = {0, 1, 2}) {
+  CountingState state;
+  state.steps_left = steps;
+  state.increments = std::move(increments);
+  return state;
+}
+
 // Counts live nodes through their per-node data, so tests can see that a released tree leaves
 // none behind and that a lost expansion is released at once.
 struct CountedNodeData {
