@@ -155,6 +155,7 @@ CONVERSIONS = [
 ]
 
 
+@pytest.mark.filterwarnings("ignore:NotImplemented should not be used in a boolean context")
 @FAST
 @given(obj=st.one_of(module_objects(), hostile_objects()), conversion=st.sampled_from(CONVERSIONS))
 def test_any_conversion(obj, conversion):
