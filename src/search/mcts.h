@@ -394,17 +394,15 @@ class SearchTree {
       node = next;
       did_we_create = created;
       // A node made by this playout cannot be on its path already.
-      const bool on_path = !created && is_on_path(node_path, node);
+      // The check comes before the node is counted, so a panicking playout leaves no visit.
+      if (!created && is_on_path(node_path, node)) cycle_evaluation = on_cycle(*node);
 
       node_path.push_back(node);
       if (virtual_loss != 0) {
         node->stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
       }
       const uint64_t visits = node->stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
-      if (on_path) {
-        cycle_evaluation = on_cycle(*node);
-        if (cycle_evaluation) break;
-      }
+      if (cycle_evaluation) break;
       if (visits <= visits_before_expansion) break;
     }
 
