@@ -120,9 +120,9 @@ std::uint64_t ToUnsigned(PyObject* object, const char* name, std::uint64_t max) 
   if (!index) FailArgument(name);
   unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) FailArgument(name);
-  if (value > max) {
-    Raise(PyExc_OverflowError, std::string("argument '") + name + "': int too big to convert");
-  }
+  // Out of the field's range is the same OverflowError the interpreter raises for the 64-bit
+  // range, and like every conversion error other than TypeError it carries no argument prefix.
+  if (value > max) Raise(PyExc_OverflowError, "int too big to convert");
   return value;
 }
 
