@@ -44,7 +44,9 @@ def _progress(console: Console | None) -> Progress:
                     refresh_per_second=4)
 
 
-def prepare_teams(teams: Sequence[str | Team]) -> list[Team]:
+def prepare_teams(teams: Sequence[str | Team] | str | Team) -> list[Team]:
+    if isinstance(teams, (str, Team)):
+        teams = [teams]  # one team, not a sequence of one-letter teams
     parsed = [parse_team(t) if isinstance(t, str) else t for t in teams]
     if not parsed:
         raise TeamError("no team given; compare at least one team, e.g. --team random,random")

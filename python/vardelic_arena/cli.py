@@ -120,6 +120,9 @@ def main(argv: list[str] | None = None) -> int:
         except RuntimeError as exc:
             _say(f"vardelic-arena: {exc}")
             return 2
+        except (OSError, ValueError) as exc:  # a bad address, or no scheduler there
+            _say(f"vardelic-arena: cannot reach the Dask scheduler {args.scheduler!r}: {exc}")
+            return 2
     interrupted = False
     try:
         evaluation = api.evaluate(

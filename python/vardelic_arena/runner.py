@@ -8,6 +8,7 @@ interpreter lock for a whole game, which is why games run in processes.
 from __future__ import annotations
 
 import concurrent.futures as cf
+from concurrent.futures.process import BrokenProcessPool
 import importlib
 import json
 import os
@@ -107,9 +108,9 @@ def play_game(task: GameTask) -> dict:
         result = game.playout()
         score = int(game.reward())
         record.update(score=score, won=int(result) == 0, error=None)
-    except (KeyboardInterrupt, SystemExit):
+    except KeyboardInterrupt:  # Ctrl-C in this process; workers ignore SIGINT
         raise
-    except BaseException as exc:  # the engine's internal failure is a BaseException
+    except BaseException as exc:  # the engine's failure and a player's SystemExit included
         record.update(score=None, won=None, error=_describe(exc),
                       traceback="".join(traceback.format_exception(exc))[-4000:])
         record["error_seat"] = next(
@@ -192,6 +193,7 @@ class Outcome:
     task: GameTask
     record: dict | None  # None: the task did not run to a record
     failure: str | None = None  # why not (lost worker, broken pool, ...)
+    broken_pool: bool = False  # a process of the pool died while the task was in it
 
 
 def _inline(tasks: list[GameTask]) -> Iterator[Outcome]:
@@ -222,9 +224,44 @@ def _through_executor(executor: cf.Executor, tasks: list[GameTask], futures: dic
         if exc is not None:
             # The task itself never raises (game errors are records), so this
             # is the machinery: a dead worker, a lost Dask worker, pickling.
-            yield Outcome(task, None, _describe(exc))
+            yield Outcome(task, None, _describe(exc),
+                          broken_pool=isinstance(exc, BrokenProcessPool))
         else:
             yield Outcome(task, future.result())
+
+
+def _died(task: GameTask, exc: BaseException, seconds: float) -> dict:
+    return {"team": task.team.name, "game": task.game, "seed": task.seed, "score": None,
+            "won": None, "error": f"the game's process died ({_describe(exc)})",
+            "traceback": None, "error_seat": None, "seconds": seconds}
+
+
+def _isolated(tasks: list[GameTask], workers: int) -> Iterator[Outcome]:
+    """Each game in a one-process pool of its own, `workers` at a time: a game
+    whose process dies (a crash in native code, os._exit in a player) fails
+    alone and is recorded as failed, instead of taking a shared pool down."""
+    waiting = list(tasks)
+    running: dict = {}
+    try:
+        while waiting or running:
+            while waiting and len(running) < workers:
+                task = waiting.pop(0)
+                pool = cf.ProcessPoolExecutor(max_workers=1, initializer=worker_init)
+                running[pool.submit(play_game, task)] = (task, pool, time.perf_counter())
+            done, _ = cf.wait(running, timeout=0.25, return_when=cf.FIRST_COMPLETED)
+            for future in done:
+                task, pool, start = running.pop(future)
+                pool.shutdown(wait=True)
+                exc = future.exception()
+                if exc is None:
+                    yield Outcome(task, future.result())
+                elif isinstance(exc, BrokenProcessPool):
+                    yield Outcome(task, _died(task, exc, time.perf_counter() - start))
+                else:
+                    yield Outcome(task, None, _describe(exc))
+    finally:
+        for _, pool, _ in running.values():
+            _stop_pool(pool)
 
 
 def _stop_pool(executor: cf.ProcessPoolExecutor) -> None:
@@ -271,9 +308,20 @@ def run(tasks: list[GameTask], executor: cf.Executor | None, workers: int | None
         executor = cf.ProcessPoolExecutor(max_workers=workers or available_cores(),
                                           initializer=worker_init)
     futures: dict = {}
+    broken: list[GameTask] = []
     try:
         for outcome in _through_executor(executor, tasks, futures, started):
-            on_outcome(outcome)
+            if owned and outcome.broken_pool:
+                broken.append(outcome.task)  # played again below, each game alone
+            else:
+                on_outcome(outcome)
+        if broken:
+            # A dead process breaks the whole pool and fails every game queued
+            # in it; only the games in flight could have killed it.
+            _stop_pool(executor)
+            owned = False
+            for outcome in _isolated(broken, workers or available_cores()):
+                on_outcome(outcome)
     except BaseException:
         for future in futures:
             future.cancel()

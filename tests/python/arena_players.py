@@ -37,6 +37,13 @@ class RaisesBaseException:
         raise EngineLikeFailure("That's a lot of damage!")
 
 
+class Exits:
+    """A player that calls sys.exit: a failure of its game, not of the sweep."""
+
+    def play(self, state):
+        raise SystemExit(3)
+
+
 class ReturnsNone:
     def play(self, state):
         return None

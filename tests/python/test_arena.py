@@ -261,10 +261,13 @@ def test_random_teams_repeat_exactly_inline_in_a_pool_and_on_dask():
     ("FailsOnThirdMove", "RuntimeError: bot lost its marbles", 2, 2),
     ("RaisesBaseException", "EngineLikeFailure: That's a lot of damage!", 0, 0),
     ("ReturnsNone", "TypeError", 1, 0),
+    ("Exits", "SystemExit: 3", 0, 0),
 ])
-def test_failing_player_is_recorded_and_the_rest_goes_on(player, error, decisions, actions):
-    result = evaluate([f"py:arena_players:{player}", "mcts(p=5)"], 6, workers=2, engine=FAKE,
-                      progress=False)
+@pytest.mark.parametrize("workers", [0, 2])
+def test_failing_player_is_recorded_and_the_rest_goes_on(player, error, decisions, actions,
+                                                         workers):
+    result = evaluate([f"py:arena_players:{player}", "mcts(p=5)"], 6, workers=workers,
+                      engine=FAKE, progress=False)
     failed = [r for r in result.records if r["error"] is not None]
     assert failed and all(r["team"] == f"py:arena_players:{player}" for r in failed)
     assert all(r["error"].startswith(error) for r in failed)
@@ -320,22 +323,21 @@ def test_resume_drops_a_line_cut_off_by_a_kill(tmp_path):
     assert len(support.lines(out)) == 4
 
 
-def test_dead_worker_loses_no_finished_game(tmp_path):
+@pytest.mark.parametrize("workers", [1, 2])
+def test_a_game_that_kills_its_process_fails_alone(tmp_path, workers):
+    # The dead process breaks the shared pool; the games queued with it are played again,
+    # each in a process of its own, so only the killer's games fail, and they are recorded.
     out = tmp_path / "broken.jsonl"
-    args = ["--team", "random", "--team", "py:arena_players:KillsWorker", "-n", 6, "-w", 1,
-            "--engine", FAKE, "--out", out]
-    proc = support.cli(*args)
-    assert proc.returncode == 3, proc.stderr
-    assert "could not be run" in proc.stderr and "--resume" in proc.stderr
+    proc = support.cli("--team", "random", "--team", "py:arena_players:KillsWorker", "-n", 6,
+                       "-w", workers, "--engine", FAKE, "--out", out)
+    assert proc.returncode == 1, proc.stderr
+    assert "could not be run" not in proc.stderr
     kept = support.lines(out)
-    assert all(r["team"] == "random" and r["error"] is None for r in kept)
-    # the finished games count, the rest are played on resume
-    resumed = support.cli("--team", "random", "-n", 6, "-w", 1, "--engine", FAKE, "--out", out,
-                          "--resume", "--json", tmp_path / "r.json")
-    assert resumed.returncode == 0, resumed.stderr
-    assert len(support.lines(out)) == 6
+    assert len(kept) == 12
+    killed = [r for r in kept if r["team"] != "random"]
+    assert len(killed) == 6 and all("process died" in r["error"] for r in killed)
     fresh = evaluate(["random"], 6, workers=0, engine=FAKE, progress=False)
-    assert sorted((r["seed"], r["score"]) for r in support.lines(out)) == [
+    assert sorted((r["seed"], r["score"]) for r in kept if r["team"] == "random") == [
         (r["seed"], r["score"]) for r in fresh.records]
 
 
@@ -356,6 +358,11 @@ def test_json_and_plot_outputs(tmp_path):
     assert second["label"] in proc.stdout and "Δ score" in proc.stdout
 
 
+def test_a_single_team_text_is_one_team():
+    assert _plays(evaluate("random,random", 3, workers=0, engine=FAKE, progress=False)) == _plays(
+        evaluate(["random,random"], 3, workers=0, engine=FAKE, progress=False))
+
+
 def test_progress_bar_does_not_disturb_results(capsys):
     quiet = evaluate(["random*2"], 5, workers=1, engine=FAKE, progress=False)
     shown = evaluate(["random*2"], 5, workers=1, engine=FAKE, progress=True)
@@ -367,6 +374,12 @@ def test_dask_flags_need_dask_installed(monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "distributed", None)
     assert cli.main(["--team", "random", "--dask-local", "1", "--engine", FAKE]) == 2
     assert "pip install 'dask[distributed]'" in capsys.readouterr().err
+
+
+def test_an_unusable_scheduler_address_is_refused(capsys):
+    pytest.importorskip("distributed")
+    assert cli.main(["--team", "random", "--scheduler", "bogus://x", "--engine", FAKE]) == 2
+    assert "cannot reach the Dask scheduler 'bogus://x'" in capsys.readouterr().err
 
 
 def test_missing_engine_is_reported_with_how_to_install(capsys):
