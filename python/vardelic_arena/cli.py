@@ -112,6 +112,11 @@ def main(argv: list[str] | None = None) -> int:
         folder = os.path.dirname(os.path.abspath(path)) if path else None
         if folder and not os.path.isdir(folder):
             parser.error(f"no such folder for {path}")
+        if path and os.path.isdir(path):
+            parser.error(f"{path} is a folder; name a file")
+    # Found before the sweep rather than after it: the figure is written as PNG.
+    if args.plot and not args.plot.lower().endswith(".png"):
+        parser.error(f"--plot writes a PNG image: name a file ending in .png, not {args.plot}")
 
     executor, close = None, lambda: None
     if args.scheduler or args.dask_local:

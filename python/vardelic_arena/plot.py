@@ -28,13 +28,17 @@ def write_plot(summary: Summary, path: str) -> None:
     dist.set_title("score distribution")
     dist.legend(fontsize="small", loc="upper center")
 
-    labels = [str(index + 1) for index in range(len(teams))]
-    centres = [team.mean_score if math.isfinite(team.mean_score) else 0.0 for team in teams]
-    errors = [[c - t.score_low if math.isfinite(t.score_low) else 0.0 for c, t in zip(centres, teams)],
-              [t.score_high - c if math.isfinite(t.score_high) else 0.0 for c, t in zip(centres, teams)]]
-    for index, label in enumerate(labels):
-        means.errorbar([label], [centres[index]], yerr=[[errors[0][index]], [errors[1][index]]],
-                       fmt="o", capsize=6, color=f"C{index}")
+    # Each team's tick says how many games its point stands on; a team without a finished
+    # game gets no point, and one without an interval is drawn hollow.
+    labels = [f"{index + 1}\nn={team.games}" for index, team in enumerate(teams)]
+    for index, (label, team) in enumerate(zip(labels, teams)):
+        if not math.isfinite(team.mean_score):
+            means.plot([label], [0.0], alpha=0)  # keeps the tick
+            continue
+        exact = math.isfinite(team.score_low) and math.isfinite(team.score_high)
+        yerr = [[team.mean_score - team.score_low], [team.score_high - team.mean_score]] if exact else None
+        means.errorbar([label], [team.mean_score], yerr=yerr, fmt="o", capsize=6,
+                       color=f"C{index}", markerfacecolor=f"C{index}" if exact else "none")
     means.set_xlabel("team")
     means.set_ylabel("mean score, 95 % interval")
     means.set_title(f"{summary.games} paired deals")

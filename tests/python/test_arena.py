@@ -102,6 +102,8 @@ def test_player_class_from_a_file(tmp_path):
     (["--team", "random", "--games", "0"], "at least 1"),
     (["--team", "random", "--seed", "-1"], "do not fit"),
     (["--team", "random", "--resume"], "--resume needs --out"),
+    (["--team", "random", "--plot", "figure.txt"], "name a file ending in .png"),
+    (["--team", "random", "--json", "."], "is a folder; name a file"),
 ])
 def test_cli_refuses_before_any_game(args, message, tmp_path, capsys):
     out = tmp_path / "never.jsonl"
