@@ -114,19 +114,17 @@ struct ActionClass {
       {Py_tp_doc, const_cast<char*>(kDocs[static_cast<std::size_t>(kKind)])},
       {0, nullptr},
   };
-  static inline PyType_Spec type_spec = {
-      .name = kClassNames[static_cast<std::size_t>(kKind)],
-      .basicsize = sizeof(Boxed<Action>),
-      .itemsize = 0,
-      .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-      .slots = slots,
-  };
+  static inline PyType_Spec type_spec =
+      BoxedSpec<Action>(kClassNames[static_cast<std::size_t>(kKind)], slots);
 };
 
 std::array<PyType_Spec*, kActionClasses> kSpecs = {
-    &ActionClass<ActionKind::Play>::type_spec,         &ActionClass<ActionKind::AnimalCombo>::type_spec,
-    &ActionClass<ActionKind::Combo>::type_spec,        &ActionClass<ActionKind::Yield>::type_spec,
-    &ActionClass<ActionKind::Discard>::type_spec,      &ActionClass<ActionKind::ChangePlayer>::type_spec,
+    &ActionClass<ActionKind::Play>::type_spec,
+    &ActionClass<ActionKind::AnimalCombo>::type_spec,
+    &ActionClass<ActionKind::Combo>::type_spec,
+    &ActionClass<ActionKind::Yield>::type_spec,
+    &ActionClass<ActionKind::Discard>::type_spec,
+    &ActionClass<ActionKind::ChangePlayer>::type_spec,
     &ActionClass<ActionKind::RefillHand>::type_spec,
 };
 

@@ -71,6 +71,16 @@ void SetClassAttribute(PyTypeObject* type, const char* name, PyObject* value);
 // Appends `name` to the module's __all__ (created on first use), then sets the attribute.
 void AddToAll(PyObject* module, const char* name, PyObject* value);
 
+// The type spec of a class whose objects box a T: immutable, and not subclassable.
+template <typename T>
+constexpr PyType_Spec BoxedSpec(const char* name, PyType_Slot* slots) {
+  return {.name = name,
+          .basicsize = sizeof(Boxed<T>),
+          .itemsize = 0,
+          .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+          .slots = slots};
+}
+
 // tp_new of the classes that Python code cannot construct.
 PyObject* NoConstructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 

@@ -82,13 +82,7 @@ PyType_Slot kSuitSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSuitSpec = {
-    .name = "CardSuit",
-    .basicsize = sizeof(Boxed<CardSuit>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kSuitSlots,
-};
+PyType_Spec kSuitSpec = BoxedSpec<CardSuit>("CardSuit", kSuitSlots);
 
 // CardValue -------------------------------------------------------------------------------
 
@@ -132,13 +126,7 @@ PyType_Slot kValueSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kValueSpec = {
-    .name = "CardValue",
-    .basicsize = sizeof(Boxed<CardValue>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kValueSlots,
-};
+PyType_Spec kValueSpec = BoxedSpec<CardValue>("CardValue", kValueSlots);
 
 // Card ------------------------------------------------------------------------------------
 
@@ -181,13 +169,7 @@ PyType_Slot kCardSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kCardSpec = {
-    .name = "Card",
-    .basicsize = sizeof(Boxed<Card>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kCardSlots,
-};
+PyType_Spec kCardSpec = BoxedSpec<Card>("Card", kCardSlots);
 
 // Enemy -----------------------------------------------------------------------------------
 
@@ -205,13 +187,7 @@ PyType_Slot kEnemySlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kEnemySpec = {
-    .name = "Enemy",
-    .basicsize = sizeof(Boxed<game::Enemy>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kEnemySlots,
-};
+PyType_Spec kEnemySpec = BoxedSpec<game::Enemy>("Enemy", kEnemySlots);
 
 // PlayerId --------------------------------------------------------------------------------
 // Beyond the bare class: its debug text as repr, its number through int()/__index__ (so it
@@ -244,13 +220,7 @@ PyType_Slot kPlayerIdSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kPlayerIdSpec = {
-    .name = "PlayerId",
-    .basicsize = sizeof(Boxed<game::PlayerId>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kPlayerIdSlots,
-};
+PyType_Spec kPlayerIdSpec = BoxedSpec<game::PlayerId>("PlayerId", kPlayerIdSlots);
 
 // A static method whose function is bound to the class itself: METH_STATIC would pass
 // nullptr, leaving no way to reach the module state.

@@ -69,13 +69,7 @@ PyType_Slot kRandomSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kRandomSpec = {
-    .name = "RandomPlayer",
-    .basicsize = sizeof(Boxed<RandomPlayer>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kRandomSlots,
-};
+PyType_Spec kRandomSpec = BoxedSpec<RandomPlayer>("RandomPlayer", kRandomSlots);
 
 // InputPlayer -----------------------------------------------------------------------------
 
@@ -93,13 +87,7 @@ PyType_Slot kInputSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kInputSpec = {
-    .name = "InputPlayer",
-    .basicsize = sizeof(Boxed<InputPlayer>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kInputSlots,
-};
+PyType_Spec kInputSpec = BoxedSpec<InputPlayer>("InputPlayer", kInputSlots);
 
 // MCTSPlayer ------------------------------------------------------------------------------
 
@@ -169,13 +157,7 @@ PyType_Slot kMctsSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kMctsSpec = {
-    .name = "MCTSPlayer",
-    .basicsize = sizeof(Boxed<MCTSPlayer>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kMctsSlots,
-};
+PyType_Spec kMctsSpec = BoxedSpec<MCTSPlayer>("MCTSPlayer", kMctsSlots);
 
 template <typename Player>
 players::BuiltinPlayer CopyPlayer(PyObject* object) {

@@ -103,13 +103,7 @@ PyType_Slot kStateSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kStateSpec = {
-    .name = "PyState",
-    .basicsize = sizeof(Boxed<StateEnum>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kStateSlots,
-};
+PyType_Spec kStateSpec = BoxedSpec<StateEnum>("PyState", kStateSlots);
 
 // GameResult: 0 for Won, 1 for Lost; the score of a loss is not kept.
 
@@ -150,13 +144,7 @@ PyType_Slot kResultSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kResultSpec = {
-    .name = "GameResult",
-    .basicsize = sizeof(Boxed<int>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = kResultSlots,
-};
+PyType_Spec kResultSpec = BoxedSpec<int>("GameResult", kResultSlots);
 
 }  // namespace
 
