@@ -14,8 +14,8 @@
 #include <new>
 #include <optional>
 
-#include "game/policy.h"
-#include "game/search_config.h"
+#include "players/mcts/policy.h"
+#include "players/mcts/search_config.h"
 #include "game/state.h"
 
 namespace {
@@ -66,8 +66,8 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counte
 
 namespace {
 
-using vardelic::game::MyManager;
-using vardelic::game::policy_from_number;
+using vardelic::players::mcts::MyManager;
+using vardelic::players::mcts::policy_from_number;
 using vardelic::game::State;
 
 constexpr uint32_t kPlayouts = 20000;
@@ -81,7 +81,7 @@ double playouts_per_second(std::size_t threads) {
   double seconds = 0;
   for (int seed = 0; seed < kSeeds; ++seed) {
     MyManager<N, H> manager =
-        vardelic::game::make_manager<N, H>(State<N>::create(1000 + seed), policy);
+        vardelic::players::mcts::make_manager<N, H>(State<N>::create(1000 + seed), policy);
     const auto start = std::chrono::steady_clock::now();
     manager.playout_n_parallel(kPlayouts, threads);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -113,7 +113,7 @@ double bytes_per_node() {
   counting.store(true);
   double per_node;
   {
-    MyManager<2, true> manager = vardelic::game::make_manager<2, true>(State<2>::create(7), policy);
+    MyManager<2, true> manager = vardelic::players::mcts::make_manager<2, true>(State<2>::create(7), policy);
     manager.playout_n_parallel(kPlayouts, 1);
     // The manager's own small allocations (the tree object) are part of the figure; with
     // thousands of nodes they do not show.
@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
   row("4", "off", best_speeds<4, false>());
   const double memory = bytes_per_node();
   std::printf("tree memory: %.1f bytes per node (sizeof MoveInfo %zu, SearchNode %zu)\n", memory,
-              sizeof(vardelic::search::MoveInfo<vardelic::game::MyMCTS<2, true>>),
-              sizeof(vardelic::search::SearchNode<vardelic::game::MyMCTS<2, true>>));
+              sizeof(vardelic::search::MoveInfo<vardelic::players::mcts::MyMCTS<2, true>>),
+              sizeof(vardelic::search::SearchNode<vardelic::players::mcts::MyMCTS<2, true>>));
 
   if (json_path != nullptr) {
     std::FILE* out = std::fopen(json_path, "w");

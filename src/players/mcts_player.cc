@@ -5,8 +5,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "game/policy.h"
-#include "game/search_config.h"
+#include "players/mcts/policy.h"
+#include "players/mcts/search_config.h"
 #include "search/mcts.h"
 #include "util/failure.h"
 #include "util/rng.h"
@@ -15,15 +15,15 @@ namespace vardelic::players {
 namespace {
 
 template <std::size_t N, bool H>
-void search_samples(const game::State<N>& state, const game::MyPolicy& policy,
+void search_samples(const game::State<N>& state, const mcts::MyPolicy& policy,
                     std::uint32_t samples, std::uint32_t playouts, std::size_t num_threads,
                     std::unordered_map<game::Action, ActionTotals>& totals) {
-  using Config = game::MyMCTS<N, H>;
+  using Config = mcts::MyMCTS<N, H>;
   util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
   for (std::uint32_t i = 0; i < samples; ++i) {
     // Every sample re-deals the caller's state; only the generator carries over.
     search::MCTSManager<Config> manager(state.random_permutation(rng), Config{},
-                                        game::MyEvaluator<N>{}, policy, game::EmptyTable{});
+                                        mcts::MyEvaluator<N>{}, policy, mcts::EmptyTable{});
     manager.playout_n_parallel(playouts, num_threads);
     for (const auto& move : manager.root_node().moves()) {
       ActionTotals& entry = totals[move.get_move()];
@@ -52,7 +52,7 @@ std::vector<RankedAction> rank_actions(std::vector<std::pair<game::Action, Actio
 
 template <std::size_t N>
 game::Action MCTSPlayer::play(const game::State<N>& state) {
-  std::optional<game::MyPolicy> policy = game::policy_from_number(policy_variation_);
+  std::optional<mcts::MyPolicy> policy = mcts::policy_from_number(policy_variation_);
   if (!policy) {
     throw util::Failure("Could not determine policy from number '" +
                         std::to_string(static_cast<unsigned>(*policy_variation_)) + "'");

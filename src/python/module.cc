@@ -35,6 +35,8 @@ int Exec(PyObject* module) {
     AddGameType(module, state);
     // Reachable as vardelic.EngineError, but not part of the public name list.
     CheckStatus(PyModule_AddObjectRef(module, "EngineError", state.engine_error));
+    // For the other extension modules of the distribution; not part of the public name list.
+    AddCApi(module);
     return 0;
   });
 }

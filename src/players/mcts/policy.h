@@ -10,7 +10,7 @@
 
 #include "search/mcts.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
 
 // The base UCT rule: mean + exploration_constant * sqrt(2 ln(N_i) / n).
 struct UCTBase {
@@ -135,4 +135,4 @@ inline constexpr double kBaseExplorationConstant = 16.970562748477143;
 // variations (max_score 12, delta 0.001); 1 and 5 to 255 give none.
 std::optional<MyPolicy> policy_from_number(std::optional<uint8_t> number);
 
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

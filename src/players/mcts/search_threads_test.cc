@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "game/action.h"
-#include "game/policy.h"
-#include "game/search_config.h"
+#include "players/mcts/policy.h"
+#include "players/mcts/search_config.h"
 #include "game/state.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
+using namespace game;  // the tests build game values throughout
+
 namespace {
 
 constexpr std::size_t kThreads = 8;
@@ -124,4 +126,4 @@ TEST(SearchThreads, ManyMoreWorkersThanPlayouts) {
 }
 
 }  // namespace
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

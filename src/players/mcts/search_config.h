@@ -18,12 +18,17 @@
 
 #include "game/action.h"
 #include "game/player.h"
-#include "game/policy.h"
+#include "players/mcts/policy.h"
 #include "game/state.h"
 #include "search/mcts.h"
 #include "util/rng.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
+
+using game::Action;
+using game::GameResult;
+using game::Player;
+using game::State;
 
 // The reward of a result for any player (the game is cooperative): 12 for a win, otherwise the
 // number of enemies defeated.
@@ -136,4 +141,4 @@ MyManager<N, H> make_manager(const State<N>& state, const MyPolicy& policy) {
   return MyManager<N, H>(state, MyMCTS<N, H>{}, MyEvaluator<N>{}, policy, EmptyTable{});
 }
 
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

@@ -1,6 +1,6 @@
-#include "game/policy.h"
+#include "players/mcts/policy.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
 
 std::optional<MyPolicy> policy_from_number(std::optional<uint8_t> number) {
   constexpr double kMaxScore = 12.0;  // a won game
@@ -20,4 +20,4 @@ std::optional<MyPolicy> policy_from_number(std::optional<uint8_t> number) {
   }
 }
 
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

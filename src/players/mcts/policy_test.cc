@@ -1,4 +1,4 @@
-#include "game/policy.h"
+#include "players/mcts/policy.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "search/mcts.h"
 #include "testing/toy_game.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
 namespace {
 
 const MyPolicy kBase = UCTBase{16.970562748477143};
@@ -114,4 +114,4 @@ TEST(MyPolicy, EqualFiniteScoresAreChosenHalfTheTime) {
 }
 
 }  // namespace
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

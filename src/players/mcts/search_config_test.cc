@@ -1,4 +1,4 @@
-#include "game/search_config.h"
+#include "players/mcts/search_config.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "game/action.h"
-#include "game/policy.h"
+#include "players/mcts/policy.h"
 #include "game/state.h"
 
-namespace vardelic::game {
+namespace vardelic::players::mcts {
+using namespace game;  // the tests build game values throughout
+
 namespace {
 
 constexpr Card card(CardSuit suit, CardValue value) { return Card{suit, value}; }
@@ -177,4 +179,4 @@ TEST(MyMCTS, SearchesFreshGamesOfEveryConfiguration) {
 }
 
 }  // namespace
-}  // namespace vardelic::game
+}  // namespace vardelic::players::mcts

@@ -1,0 +1,47 @@
+#pragma once
+
+// The C API that `vardelic` shares with the other extension modules of this distribution, in
+// the interpreter's standard way: a capsule named "vardelic._C_API", stored as the module's
+// attribute `_C_API` (outside `__all__`). The modules are built from one checkout by one
+// compiler, so game values cross by pointer; `ImportCApi` still refuses a capsule whose version
+// or state size differs, rather than reading a foreign layout.
+//
+// Every function needs the interpreter lock. Failures return -1 or nullptr with a Python
+// exception set; no C++ exception crosses the capsule.
+
+#include <Python.h>
+
+#include "game/action.h"
+#include "game/state_enum.h"
+
+namespace vardelic::python {
+
+inline constexpr const char* kCApiCapsuleName = "vardelic._C_API";
+inline constexpr unsigned kCApiVersion = 1;
+
+struct CApi {
+  unsigned version;
+  unsigned state_enum_size;  // sizeof(game::StateEnum) where the capsule was built
+  // Copies the game state held by a PyState into *out, under a shared borrow of the object.
+  // TypeError for any other object, RuntimeError while the object is borrowed exclusively.
+  int (*copy_state)(PyObject* object, game::StateEnum* out);
+  // A new object of the `vardelic.actions` class of the action's variant: the object the
+  // module itself hands out for it. `module` is the imported `vardelic` module.
+  PyObject* (*new_action)(PyObject* module, const game::Action* action);
+  // A new PyState holding a copy of *state.
+  PyObject* (*new_state)(PyObject* module, const game::StateEnum* state);
+};
+
+// Imports `vardelic` and its capsule: the API, or nullptr with ImportError set.
+inline const CApi* ImportCApi() {
+  const auto* api = static_cast<const CApi*>(PyCapsule_Import(kCApiCapsuleName, 0));
+  if (api != nullptr &&
+      (api->version != kCApiVersion || api->state_enum_size != sizeof(game::StateEnum))) {
+    PyErr_SetString(PyExc_ImportError,
+                    "vardelic._C_API comes from another build of vardelic; reinstall the package");
+    return nullptr;
+  }
+  return api;
+}
+
+}  // namespace vardelic::python
