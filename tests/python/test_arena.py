@@ -9,13 +9,12 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import arena_support as support  # noqa: E402
-
-import arena_fake_engine  # noqa: E402
-from vardelic_arena import evaluate, parse_team, seat_seed  # noqa: E402
-from vardelic_arena import cli, stats  # noqa: E402
-from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team  # noqa: E402
-from vardelic_arena.summary import summarise  # noqa: E402
+import arena_fake_engine
+import arena_support as support
+from vardelic_arena import cli, evaluate, parse_team, seat_seed, stats
+from vardelic_arena.records import GameRecord
+from vardelic_arena.summary import summarise
+from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team
 
 FAKE = "arena_fake_engine"
 
@@ -170,18 +169,21 @@ def test_paired_difference_uses_only_common_games():
 
 
 def _record(team, seed, score=None, error=None, decisions=10, seconds=1.0):
-    return {"team": team, "seed": seed, "score": score, "won": score == 12 if score is not None else None,
-            "error": error, "seconds": seconds, "decisions": decisions,
-            "decision_seconds": seconds / 2, "actions": decisions}
+    return GameRecord(team=team, game=seed, seed=seed, score=score,
+                      won=score == 12 if score is not None else None, error=error,
+                      seconds=seconds, decisions=decisions, decision_seconds=seconds / 2,
+                      actions=decisions)
 
 
 def test_summary_figures():
-    records = [_record("a", 0, 12), _record("a", 1, 3), _record("a", 2, 0, seconds=3.0),
-               _record("a", 3, error="ValueError: x"),
-               _record("b", 0, 5), _record("b", 1, 1), _record("b", 2, 2), _record("b", 3, 4),
-               _record("b", 1, 7),  # a later record of the same game replaces the earlier
-               _record("b", 99, 12)]  # outside the sweep
-    summary = summarise(["a", "b"], [2, 2], [0, 1, 2, 3, 4], records)
+    team_a, team_b = parse_team("random,random"), parse_team("mcts,mcts")
+    a, b = team_a.name, team_b.name
+    records = [_record(a, 0, 12), _record(a, 1, 3), _record(a, 2, 0, seconds=3.0),
+               _record(a, 3, error="ValueError: x"),
+               _record(b, 0, 5), _record(b, 1, 1), _record(b, 2, 2), _record(b, 3, 4),
+               _record(b, 1, 7),  # a later record of the same game replaces the earlier
+               _record(b, 99, 12)]  # outside the sweep
+    summary = summarise([team_a, team_b], [0, 1, 2, 3, 4], records)
     a, b = summary.teams
     assert (a.planned, a.games, a.errors, a.missing, a.wins) == (5, 3, 1, 1, 1)
     assert a.win_rate == pytest.approx(1 / 3)
@@ -195,7 +197,7 @@ def test_summary_figures():
     # b - a over games 0..2: 5-12, 7-3, 2-0 = -7, 4, 2
     assert (b.games, b.mean_score) == (4, pytest.approx(4.5))
     assert b.paired.pairs == 3 and b.paired.mean == pytest.approx(-1 / 3)
-    mean, low, high = stats.mean_interval([-7, 4, 2])
+    _, low, high = stats.mean_interval([-7, 4, 2])
     assert (b.paired.low, b.paired.high) == pytest.approx((max(low, -12), min(high, 12)))
     json.dumps(summary.to_dict())  # nan-free, serialisable
 
