@@ -1,6 +1,7 @@
 """Arena runner tests against the stand-in engine (tests/python/arena_fake_engine.py);
 test_arena_engine.py repeats the end-to-end ones on the real extension."""
 
+import dataclasses
 import json
 import math
 import sys
@@ -12,7 +13,13 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import arena_fake_engine
 import arena_support as support
 from vardelic_arena import cli, evaluate, parse_team, seat_seed, stats
-from vardelic_arena.records import GameRecord
+from vardelic_arena.errors import (
+    ArenaError,
+    RecordFileError,
+    SetupError,
+    UsageError,
+)
+from vardelic_arena.records import GameRecord, RecordFile
 from vardelic_arena.summary import summarise
 from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team
 
@@ -121,6 +128,42 @@ def test_cli_refuses_to_mix_into_an_existing_record_file(tmp_path, capsys):
         cli.main(["--team", "random", "--engine", FAKE, "--out", str(out)])
     assert "--resume" in capsys.readouterr().err
     assert out.read_text() == '{"team": "random", "seed": 0}\n'
+
+
+@pytest.mark.parametrize("kwargs, error, message", [
+    ({"teams": ["random", "randm"]}, TeamError, "unknown seat kind"),
+    ({"teams": ["py:arena_players:BrokenConstructor"]}, TeamError, "no config file"),
+    ({"games": 0}, UsageError, "at least 1"),
+    ({"seed": 2**64 - 1, "games": 2}, UsageError, "do not fit"),
+    ({"engine": "no_such_engine_for_arena"}, SetupError, "cannot import the game engine"),
+    ({"out": "held.jsonl"}, RecordFileError, "already holds games"),
+])
+def test_a_sweep_that_cannot_start_raises_a_typed_error_before_any_game(kwargs, error, message,
+                                                                        tmp_path):
+    held = tmp_path / "held.jsonl"
+    held.write_text('{"team": "random", "seed": 0}\n')
+    args = {"teams": ["random"], "games": 2, "engine": FAKE, **kwargs}
+    if "out" in args:
+        args["out"] = str(tmp_path / args["out"])
+    with pytest.raises(error, match=message) as info:
+        evaluate(**args, workers=0, progress=False)
+    assert isinstance(info.value, ArenaError)
+    assert held.read_text() == '{"team": "random", "seed": 0}\n'
+
+
+def test_a_player_class_is_constructed_once_to_check_it_and_once_per_game(tmp_path):
+    log = tmp_path / "constructed.log"
+    (tmp_path / "counted.py").write_text(
+        "class Bot:\n"
+        "    def __init__(self):\n"
+        f"        with open({str(log)!r}, 'a') as f:\n"
+        "            f.write('x')\n"
+        "    def play(self, state):\n"
+        "        return state.action_space()[0]\n")
+    code = cli.main(["--team", f"py:{tmp_path / 'counted.py'}:Bot", "-n", "3", "--workers", "0",
+                     "--engine", FAKE, "--no-progress"])
+    assert code == 0
+    assert log.read_text() == "x" * (1 + 3)
 
 
 # --- statistics --------------------------------------------------------------
@@ -325,6 +368,52 @@ def test_resume_drops_a_line_cut_off_by_a_kill(tmp_path):
     assert any("incomplete last line" in w for w in again.warnings)
     assert _plays(again) == _plays(first)
     assert len(support.lines(out)) == 4
+
+
+_FINISHED = GameRecord(team="random", game=0, seed=7, score=12, won=True, error=None,
+                       seconds=0.5, decisions=30, decision_seconds=0.25, actions=30)
+_LINE_KEYS = ["team", "game", "seed", "score", "won", "error"]
+_COUNT_KEYS = ["decisions", "decision_seconds", "actions"]
+
+
+@pytest.mark.parametrize("record, keys", [
+    (_FINISHED, _LINE_KEYS + ["seconds"] + _COUNT_KEYS),
+    (dataclasses.replace(_FINISHED, decisions=None, decision_seconds=None, actions=None),
+     _LINE_KEYS + ["seconds"] + _COUNT_KEYS),  # --direct: the counts are null
+    (dataclasses.replace(_FINISHED, score=None, won=None, error="ValueError: x",
+                         traceback="Traceback ...", error_seat=1, actions=29),
+     _LINE_KEYS + ["traceback", "error_seat", "seconds"] + _COUNT_KEYS),
+    (GameRecord(team="random", game=3, seed=9, score=None, won=None,
+                error="the game's process died (BrokenProcessPool)", seconds=0.1,
+                counts_lost=True),
+     _LINE_KEYS + ["traceback", "error_seat", "seconds"]),
+])
+def test_record_lines_keep_their_keys_and_read_back_the_same(record, keys, tmp_path):
+    path = tmp_path / "games.jsonl"
+    store = RecordFile(str(path), resume=False)
+    store.append(record)
+    store.close()
+    assert list(json.loads(path.read_text())) == keys
+    again = RecordFile(str(path), resume=True)
+    again.close()
+    assert again.records == [record] and not again.warnings
+    assert all(record[key] == value for key, value in json.loads(path.read_text()).items())
+
+
+def test_resume_skips_lines_the_summary_cannot_use(tmp_path):
+    path = tmp_path / "games.jsonl"
+    good = json.dumps(_FINISHED.to_json())
+    path.write_text("\n".join([
+        good,
+        '{"team": "random", "seed": 1}',  # finished, but no score
+        '["random", 2]',
+        json.dumps({**_FINISHED.to_json(), "seed": 3, "seconds": "fast"}),
+        "{not json",
+    ]) + "\n")
+    store = RecordFile(str(path), resume=True)
+    store.close()
+    assert store.records == [_FINISHED]
+    assert [w.split(": ", 1)[0] for w in store.warnings] == [f"{path}:{n}" for n in (2, 3, 4, 5)]
 
 
 @pytest.mark.parametrize("workers", [1, 2])
