@@ -95,8 +95,8 @@ def play_game(task: GameTask) -> GameRecord:
     return record
 
 
-def died_record(task: GameTask, exc: BaseException, seconds: float) -> GameRecord:
-    """The record of a game whose process died under it."""
+def died_record(task: GameTask, failure: str | None, seconds: float) -> GameRecord:
+    """The record of a game whose process died under it; failure says how."""
     return GameRecord(team=task.team.name, game=task.game, seed=task.seed, score=None,
-                      won=None, error=f"the game's process died ({describe(exc)})",
+                      won=None, error=f"the game's process died ({failure})",
                       seconds=seconds, counts_lost=True)

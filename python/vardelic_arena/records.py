@@ -14,6 +14,7 @@ from __future__ import annotations
 import json
 import os
 from dataclasses import dataclass
+from typing import Any
 
 
 def _is_int(value) -> bool:
@@ -56,8 +57,8 @@ class GameRecord:
         return self.error is None
 
     def to_json(self) -> dict:
-        line = {"team": self.team, "game": self.game, "seed": self.seed, "score": self.score,
-                "won": self.won, "error": self.error}
+        line: dict[str, Any] = {"team": self.team, "game": self.game, "seed": self.seed,
+                                "score": self.score, "won": self.won, "error": self.error}
         if self.error is not None:
             line.update(traceback=self.traceback, error_seat=self.error_seat)
         line["seconds"] = self.seconds

@@ -15,7 +15,7 @@ import os
 import signal
 import time
 from collections import deque
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Generator
 from concurrent.futures.process import BrokenProcessPool
 from dataclasses import dataclass
 
@@ -35,6 +35,9 @@ class Outcome:
     record: GameRecord | None  # None: the task did not run to a record
     failure: str | None = None  # why not (lost worker, broken pool, ...)
     broken_pool: bool = False  # a process of the pool died while the task was in it
+
+
+Outcomes = Generator[Outcome, None, None]
 
 
 def worker_init() -> None:
@@ -63,14 +66,14 @@ def _outcome(task: GameTask, future: cf.Future) -> Outcome:
     return Outcome(task, None, describe(exc), broken_pool=isinstance(exc, BrokenProcessPool))
 
 
-def _in_process(tasks: list[GameTask], started: Callable[[], None]) -> Iterator[Outcome]:
+def _in_process(tasks: list[GameTask], started: Callable[[], None]) -> Outcomes:
     started()
     for task in tasks:
         yield Outcome(task, play_game(task))
 
 
 def _on_executor(executor: cf.Executor, tasks: list[GameTask],
-                 started: Callable[[], None]) -> Iterator[Outcome]:
+                 started: Callable[[], None]) -> Outcomes:
     futures = {executor.submit(play_game, task): task for task in tasks}
     started()
     try:
@@ -83,7 +86,7 @@ def _on_executor(executor: cf.Executor, tasks: list[GameTask],
 
 
 def _in_own_pool(tasks: list[GameTask], workers: int,
-                 started: Callable[[], None]) -> Iterator[Outcome]:
+                 started: Callable[[], None]) -> Outcomes:
     pool = cf.ProcessPoolExecutor(max_workers=workers, initializer=worker_init)
     broken: list[GameTask] = []
     try:
@@ -105,7 +108,7 @@ def _in_own_pool(tasks: list[GameTask], workers: int,
     yield from _each_alone(broken, workers)
 
 
-def _each_alone(tasks: list[GameTask], workers: int) -> Iterator[Outcome]:
+def _each_alone(tasks: list[GameTask], workers: int) -> Outcomes:
     """Each game in a one-process pool of its own, `workers` at a time: a game
     whose process dies (a crash in native code, os._exit in a player) fails
     alone and is recorded as failed, instead of taking a shared pool down."""
@@ -122,8 +125,8 @@ def _each_alone(tasks: list[GameTask], workers: int) -> Iterator[Outcome]:
                 task, pool, start = running.pop(future)
                 pool.shutdown(wait=True)
                 outcome = _outcome(task, future)
-                if outcome.broken_pool:
-                    outcome = Outcome(task, died_record(task, future.exception(),
+                if outcome.broken_pool:  # the game's own process died under it
+                    outcome = Outcome(task, died_record(task, outcome.failure,
                                                        time.perf_counter() - start))
                 yield outcome
     finally:
