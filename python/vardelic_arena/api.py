@@ -1,27 +1,45 @@
-"""evaluate(): a whole sweep from Python, as the command line runs it."""
+"""evaluate(): a whole sweep from Python, as the command line runs it.
+
+plan_sweep() checks everything a sweep needs before any game is played and
+raises an ArenaError (errors.py) saying what is wrong; run_sweep() plays a
+checked sweep. evaluate() is the two in one call.
+"""
 
 from __future__ import annotations
 
 import concurrent.futures as cf
+import importlib
+import os
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 
 from rich.console import Console
-from rich.progress import (BarColumn, MofNCompleteColumn, Progress, ProgressColumn,
-                           TextColumn, TimeElapsedColumn, TimeRemainingColumn)
+from rich.progress import (
+    BarColumn,
+    MofNCompleteColumn,
+    Progress,
+    ProgressColumn,
+    TextColumn,
+    TimeElapsedColumn,
+    TimeRemainingColumn,
+)
 from rich.text import Text
 
 from . import runner
-from .runner import MASK64, Interrupted, Outcome, RecordFile
-from .teams import TeamError, Team, check_team, parse_team
-from .summary import Summary, summarise
+from .deals import MASK64, sweep_tasks
+from .errors import Interrupted, RecordFileError, SetupError, TeamError, UsageError
+from .game import describe
+from .records import GameRecord, RecordFile
+from .runner import Outcome
+from .summary import Summary, games_by_team, summarise
+from .teams import Team, check_team, parse_team
 
 
 @dataclass
 class Evaluation:
     teams: list[Team]
     seeds: list[int]
-    records: list[dict]  # one per finished or failed game, by team then seed
+    records: list[GameRecord]  # one per finished or failed game, by team then seed
     summary: Summary
     failures: list[dict] = field(default_factory=list)  # games that did not run
     warnings: list[str] = field(default_factory=list)
@@ -29,6 +47,20 @@ class Evaluation:
     @property
     def complete(self) -> bool:
         return not self.failures and all(t.missing == 0 for t in self.summary.teams)
+
+
+@dataclass(frozen=True)
+class Sweep:
+    """A checked sweep: teams that can be seated, seeds that fit, an engine
+    that imports and a record file that may be written."""
+
+    teams: tuple[Team, ...]
+    seeds: tuple[int, ...]
+    engine: str = "vardelic"
+    direct: bool = False  # seat built-in players without the counting proxy
+    out: str | None = None
+    resume: bool = False
+    retry_errors: bool = False
 
 
 class _Speed(ProgressColumn):
@@ -45,6 +77,8 @@ def _progress(console: Console | None) -> Progress:
 
 
 def prepare_teams(teams: Sequence[str | Team] | str | Team) -> list[Team]:
+    """Parse team texts and check every seat; py: classes are imported and
+    constructed once here, so that a typo is refused before any game."""
     if isinstance(teams, (str, Team)):
         teams = [teams]  # one team, not a sequence of one-letter teams
     parsed = [parse_team(t) if isinstance(t, str) else t for t in teams]
@@ -62,58 +96,59 @@ def prepare_teams(teams: Sequence[str | Team] | str | Team) -> list[Team]:
 
 def sweep_seeds(seed: int, games: int) -> list[int]:
     if games < 1:
-        raise ValueError("the number of games must be at least 1")
+        raise UsageError("the number of games must be at least 1")
     if seed < 0 or seed + games - 1 > MASK64:
-        raise ValueError(f"game seeds {seed}..{seed + games - 1} do not fit in 0..2**64-1")
+        raise UsageError(f"game seeds {seed}..{seed + games - 1} do not fit in 0..2**64-1")
     return list(range(seed, seed + games))
 
 
-def evaluate(teams: Sequence[str | Team], games: int, seed: int = 0,
-             executor: cf.Executor | None = None, progress: bool = True, *,
-             workers: int | None = None, out: str | None = None, resume: bool = False,
-             retry_errors: bool = False, direct: bool = False, engine: str = "vardelic",
-             console: Console | None = None) -> Evaluation:
-    """Play `games` paired deals (seeds seed .. seed+games-1) for every team.
+def check_engine(engine: str) -> None:
+    try:
+        importlib.import_module(engine)
+    except Exception as err:  # noqa: BLE001 - whatever the import raised is the reason
+        raise SetupError(f"cannot import the game engine module {engine!r} ({describe(err)}); "
+                         "build and install it with: pip install . (in the repository)") from None
 
-    teams: team texts as on the command line ("random,mcts(playouts=200)") or Team
-    objects. executor: any concurrent.futures.Executor; by default a process
-    pool of `workers` processes (all cores), workers=0 plays in this process.
-    out/resume: the JSON-lines record file, as --out/--resume. direct seats
-    built-in players without the counting proxy (no decision counts). engine
-    names the module that provides the game (a stand-in for testing).
 
-    Ctrl-C raises runner.Interrupted, whose .evaluation holds what finished.
-    """
+def check_record_file(out: str, resume: bool) -> None:
+    if not resume and os.path.exists(out) and os.path.getsize(out) > 0:
+        raise RecordFileError(f"{out} already holds games; pass --resume to continue that sweep "
+                              "or choose another --out path")
+
+
+def plan_sweep(teams: Sequence[str | Team] | str | Team, games: int, seed: int = 0, *,
+               out: str | None = None, resume: bool = False, retry_errors: bool = False,
+               direct: bool = False, engine: str = "vardelic") -> Sweep:
+    """Check a sweep as evaluate() takes it; raise TeamError, UsageError or
+    SetupError (errors.py) before any game is played."""
     team_list = prepare_teams(teams)
     seeds = sweep_seeds(seed, games)
-    problem = runner.engine_problem(engine)
-    if problem:
-        raise RuntimeError(problem)
-    store = RecordFile(out, resume) if out else None
+    check_engine(engine)
+    if out:
+        check_record_file(out, resume)
+    return Sweep(tuple(team_list), tuple(seeds), engine, direct, out, resume, retry_errors)
+
+
+def run_sweep(sweep: Sweep, executor: cf.Executor | None = None, progress: bool = True, *,
+              workers: int | None = None, console: Console | None = None) -> Evaluation:
+    """Play a checked sweep; see evaluate() for the arguments."""
+    team_list, seeds = list(sweep.teams), list(sweep.seeds)
+    store = RecordFile(sweep.out, sweep.resume) if sweep.out else None
     warnings = list(store.warnings) if store else []
-    held: dict[tuple[str, int], dict] = {}
+    held: dict[tuple[str, int], GameRecord] = {}
     for record in store.records if store else []:
-        if retry_errors and record.get("error") is not None:
-            continue
-        held[(record["team"], record["seed"])] = record
-    tasks = runner.sweep_tasks(team_list, seeds, engine, direct,
-                               skip=lambda name, s: (name, s) in held)
-    fresh: list[dict] = []
+        if not (sweep.retry_errors and not record.finished):
+            held[(record.team, record.seed)] = record
+    tasks = sweep_tasks(team_list, seeds, sweep.engine, sweep.direct,
+                        skip=lambda name, s: (name, s) in held)
+    fresh: list[GameRecord] = []
     failures: list[dict] = []
-    names = [t.name for t in team_list]
 
     def finish() -> Evaluation:
-        records = list(held.values()) + fresh
-        order = {name: i for i, name in enumerate(names)}
-        wanted = set(seeds)
-        merged: dict[tuple[str, int], dict] = {}
-        for record in records:
-            if record["team"] in order and record["seed"] in wanted:
-                merged[(record["team"], record["seed"])] = record
-        ordered = sorted(merged.values(), key=lambda r: (order[r["team"]], r["seed"]))
-        summary = summarise(names, [t.players for t in team_list], seeds, ordered, seed,
-                            [t.label for t in team_list])
-        return Evaluation(team_list, seeds, ordered, summary, failures, warnings)
+        by_team = games_by_team(team_list, seeds, [*held.values(), *fresh])
+        ordered = [games[s] for games in by_team.values() for s in sorted(games)]
+        return Evaluation(team_list, seeds, ordered, summarise(team_list, seeds, ordered),
+                          failures, warnings)
 
     bar = _progress(console) if progress else None
     bar_ids = {}
@@ -145,3 +180,26 @@ def evaluate(teams: Sequence[str | Team], games: int, seed: int = 0,
         if store is not None:
             store.close()
     return finish()
+
+
+def evaluate(teams: Sequence[str | Team] | str | Team, games: int, seed: int = 0,
+             executor: cf.Executor | None = None, progress: bool = True, *,
+             workers: int | None = None, out: str | None = None, resume: bool = False,
+             retry_errors: bool = False, direct: bool = False, engine: str = "vardelic",
+             console: Console | None = None) -> Evaluation:
+    """Play `games` paired deals (seeds seed .. seed+games-1) for every team.
+
+    teams: team texts as on the command line ("random,mcts(playouts=200)") or Team
+    objects. executor: any concurrent.futures.Executor; by default a process
+    pool of `workers` processes (all cores), workers=0 plays in this process.
+    out/resume: the JSON-lines record file, as --out/--resume. direct seats
+    built-in players without the counting proxy (no decision counts). engine
+    names the module that provides the game (a stand-in for testing).
+
+    A sweep that cannot start raises an ArenaError (TeamError, UsageError,
+    SetupError) before any game. Ctrl-C raises Interrupted, whose
+    .evaluation holds what finished.
+    """
+    sweep = plan_sweep(teams, games, seed, out=out, resume=resume, retry_errors=retry_errors,
+                       direct=direct, engine=engine)
+    return run_sweep(sweep, executor, progress, workers=workers, console=console)

@@ -8,7 +8,8 @@ import sys
 
 from rich.console import Console
 
-from .teams import SEAT_HELP, TeamError
+from .errors import Interrupted, SetupError, UsageError
+from .teams import SEAT_HELP
 
 EPILOG = SEAT_HELP + """
 Every team plays the same deals: game i uses seed BASE+i for all teams, and
@@ -86,7 +87,8 @@ def main(argv: list[str] | None = None) -> int:
     err = Console(stderr=True)
 
     # Imported here so that --help works without the heavier modules.
-    from . import api, report, runner
+    from . import api, report
+    from .cluster import dask_executor
 
     if args.resume and not args.out:
         parser.error("--resume needs --out PATH.jsonl, the file of the sweep to continue")
@@ -97,17 +99,14 @@ def main(argv: list[str] | None = None) -> int:
     if args.dask_local is not None and args.dask_local < 1:
         parser.error("--dask-local needs at least 1 worker")
     try:
-        teams = api.prepare_teams(args.team)
-        api.sweep_seeds(args.seed, args.games)
-    except (TeamError, ValueError) as exc:
+        sweep = api.plan_sweep(args.team, args.games, args.seed, out=args.out,
+                               resume=args.resume, retry_errors=args.retry_errors,
+                               direct=args.direct, engine=args.engine)
+    except UsageError as exc:
         parser.error(str(exc))
-    problem = runner.engine_problem(args.engine)
-    if problem:
-        _say(f"vardelic-arena: {problem}")
+    except SetupError as exc:
+        _say(f"vardelic-arena: {exc}")
         return 2
-    if args.out and os.path.exists(args.out) and os.path.getsize(args.out) and not args.resume:
-        parser.error(f"{args.out} already holds games; pass --resume to continue that sweep "
-                     "or choose another --out path")
     for path in (args.json, args.plot):
         folder = os.path.dirname(os.path.abspath(path)) if path else None
         if folder and not os.path.isdir(folder):
@@ -121,22 +120,15 @@ def main(argv: list[str] | None = None) -> int:
     executor, close = None, lambda: None
     if args.scheduler or args.dask_local:
         try:
-            executor, close = runner.dask_executor(args.scheduler, args.dask_local)
-        except RuntimeError as exc:
+            executor, close = dask_executor(args.scheduler, args.dask_local)
+        except SetupError as exc:
             _say(f"vardelic-arena: {exc}")
-            return 2
-        except (OSError, ValueError) as exc:  # a bad address, or no scheduler there
-            _say(f"vardelic-arena: cannot reach the Dask scheduler {args.scheduler!r}: {exc}")
             return 2
     interrupted = False
     try:
-        evaluation = api.evaluate(
-            teams, args.games, args.seed, executor=executor,
-            progress=not args.no_progress and err.is_terminal,
-            workers=args.workers, out=args.out, resume=args.resume,
-            retry_errors=args.retry_errors, direct=args.direct, engine=args.engine,
-            console=err)
-    except runner.Interrupted as exc:
+        progress = not args.no_progress and err.is_terminal
+        evaluation = api.run_sweep(sweep, executor, progress, workers=args.workers, console=err)
+    except Interrupted as exc:
         evaluation, interrupted = exc.evaluation, True
     finally:
         close()

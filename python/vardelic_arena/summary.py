@@ -3,9 +3,12 @@
 from __future__ import annotations
 
 import math
+from collections.abc import Iterable, Sequence
 from dataclasses import asdict, dataclass, field
 
 from . import stats
+from .records import GameRecord
+from .teams import Team
 
 
 @dataclass
@@ -73,46 +76,53 @@ def _ratio(num: float, den: float) -> float:
     return num / den if den else math.nan
 
 
-def _group_errors(failed: list[dict]) -> list[dict]:
+def _group_errors(failed: list[GameRecord]) -> list[dict]:
     groups: dict[str, list[int]] = {}
     for record in failed:
-        groups.setdefault(record["error"], []).append(record["seed"])
+        groups.setdefault(record.error, []).append(record.seed)
     return [{"error": error, "games": len(seeds), "seeds": seeds[:10]}
             for error, seeds in sorted(groups.items(), key=lambda item: -len(item[1]))]
 
 
-def summarise(team_names: list[str], players: list[int], seeds: list[int],
-              records: list[dict], base_seed: int = 0,
-              labels: list[str] | None = None) -> Summary:
+def games_by_team(teams: Sequence[Team], seeds: Sequence[int],
+                  records: Iterable[GameRecord]) -> dict[str, dict[int, GameRecord]]:
+    """The record of every game of the sweep by team name and seed; records of
+    other teams or seeds are left out, and a later record of a game wins."""
+    wanted = set(seeds)
+    by_team: dict[str, dict[int, GameRecord]] = {team.name: {} for team in teams}
+    for record in records:
+        games = by_team.get(record.team)
+        if games is not None and record.seed in wanted:
+            games[record.seed] = record
+    return by_team
+
+
+def summarise(teams: Sequence[Team], seeds: Sequence[int],
+              records: Iterable[GameRecord]) -> Summary:
     """Figures per team over the sweep's seeds; the first team is the
     reference of the paired differences."""
-    wanted = set(seeds)
-    by_team: dict[str, dict[int, dict]] = {name: {} for name in team_names}
-    for record in records:
-        games = by_team.get(record["team"])
-        if games is not None and record["seed"] in wanted:
-            games[record["seed"]] = record  # a later record of a game wins
-    teams = []
+    by_team = games_by_team(teams, seeds, records)
+    summaries = []
     reference: dict[int, float] | None = None
-    for name, count, label in zip(team_names, players, labels or team_names):
-        games = by_team[name]
-        finished = [r for r in games.values() if r.get("error") is None]
-        failed = sorted((r for r in games.values() if r.get("error") is not None),
-                        key=lambda r: r["seed"])
-        scores = {r["seed"]: float(r["score"]) for r in finished}
-        wins = sum(1 for r in finished if r["won"])
+    for team in teams:
+        games = by_team[team.name]
+        finished = [r for r in games.values() if r.finished]
+        failed = sorted((r for r in games.values() if not r.finished), key=lambda r: r.seed)
+        scores = {r.seed: float(r.score) for r in finished}
+        wins = sum(1 for r in finished if r.won)
         n = len(finished)
         low, high = stats.wilson_interval(wins, n)
         mean, s_low, s_high = _clamp(stats.mean_interval(list(scores.values())), 0, stats.MAX_SCORE)
-        counted = [r for r in finished if r.get("decisions") is not None]
-        decisions = sum(r["decisions"] for r in counted)
+        counted = [r for r in finished if r.decisions is not None]
+        decisions = sum(r.decisions for r in counted)
         summary = TeamSummary(
-            team=name, label=label, players=count, planned=len(seeds), games=n, errors=len(failed),
-            missing=len(seeds) - len(games), wins=wins, win_rate=_ratio(wins, n),
-            win_low=low, win_high=high, mean_score=mean, score_low=s_low, score_high=s_high,
-            histogram=stats.histogram([r["score"] for r in finished]),
-            seconds_per_game=_ratio(sum(r["seconds"] for r in finished), n),
-            seconds_per_decision=_ratio(sum(r["decision_seconds"] for r in counted), decisions),
+            team=team.name, label=team.label, players=team.players, planned=len(seeds), games=n,
+            errors=len(failed), missing=len(seeds) - len(games), wins=wins,
+            win_rate=_ratio(wins, n), win_low=low, win_high=high,
+            mean_score=mean, score_low=s_low, score_high=s_high,
+            histogram=stats.histogram([r.score for r in finished]),
+            seconds_per_game=_ratio(sum(r.seconds for r in finished), n),
+            seconds_per_decision=_ratio(sum(r.decision_seconds for r in counted), decisions),
             decisions_per_game=_ratio(decisions, len(counted)),
             error_groups=_group_errors(failed),
         )
@@ -121,6 +131,6 @@ def summarise(team_names: list[str], players: list[int], seeds: list[int],
         else:
             pairs, d_mean, d_low, d_high = stats.paired_difference(reference, scores)
             _, d_low, d_high = _clamp((d_mean, d_low, d_high), -stats.MAX_SCORE, stats.MAX_SCORE)
-            summary.paired = PairedDifference(team_names[0], pairs, d_mean, d_low, d_high)
-        teams.append(summary)
-    return Summary(base_seed=base_seed, games=len(seeds), teams=teams)
+            summary.paired = PairedDifference(teams[0].name, pairs, d_mean, d_low, d_high)
+        summaries.append(summary)
+    return Summary(base_seed=seeds[0] if seeds else 0, games=len(seeds), teams=summaries)

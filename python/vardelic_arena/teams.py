@@ -15,6 +15,8 @@ import sys
 from dataclasses import dataclass, field
 from typing import Any
 
+from .errors import TeamError
+
 MAX_SEATS = 4
 U32_MAX = 2**32 - 1
 VALID_POLICIES = (0, 2, 3, 4)
@@ -36,10 +38,6 @@ Seats (a team is 1 to 4 of them, separated by commas):
                          directory or PYTHONPATH, or a path to a .py file
   SEAT*N                 N copies of SEAT, e.g. random*3 or mcts(p=100)*2
 """
-
-
-class TeamError(ValueError):
-    """A team text that cannot be played, with a hint how to write it."""
 
 
 @dataclass(frozen=True)

@@ -1,6 +1,7 @@
 """Arena runner tests against the stand-in engine (tests/python/arena_fake_engine.py);
 test_arena_engine.py repeats the end-to-end ones on the real extension."""
 
+import dataclasses
 import json
 import math
 import sys
@@ -9,13 +10,18 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import arena_support as support  # noqa: E402
-
-import arena_fake_engine  # noqa: E402
-from vardelic_arena import evaluate, parse_team, seat_seed  # noqa: E402
-from vardelic_arena import cli, stats  # noqa: E402
-from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team  # noqa: E402
-from vardelic_arena.summary import summarise  # noqa: E402
+import arena_fake_engine
+import arena_support as support
+from vardelic_arena import cli, evaluate, parse_team, seat_seed, stats
+from vardelic_arena.errors import (
+    ArenaError,
+    RecordFileError,
+    SetupError,
+    UsageError,
+)
+from vardelic_arena.records import GameRecord, RecordFile
+from vardelic_arena.summary import summarise
+from vardelic_arena.teams import MCTSSeat, PySeat, RandomSeat, TeamError, check_team
 
 FAKE = "arena_fake_engine"
 
@@ -124,6 +130,42 @@ def test_cli_refuses_to_mix_into_an_existing_record_file(tmp_path, capsys):
     assert out.read_text() == '{"team": "random", "seed": 0}\n'
 
 
+@pytest.mark.parametrize("kwargs, error, message", [
+    ({"teams": ["random", "randm"]}, TeamError, "unknown seat kind"),
+    ({"teams": ["py:arena_players:BrokenConstructor"]}, TeamError, "no config file"),
+    ({"games": 0}, UsageError, "at least 1"),
+    ({"seed": 2**64 - 1, "games": 2}, UsageError, "do not fit"),
+    ({"engine": "no_such_engine_for_arena"}, SetupError, "cannot import the game engine"),
+    ({"out": "held.jsonl"}, RecordFileError, "already holds games"),
+])
+def test_a_sweep_that_cannot_start_raises_a_typed_error_before_any_game(kwargs, error, message,
+                                                                        tmp_path):
+    held = tmp_path / "held.jsonl"
+    held.write_text('{"team": "random", "seed": 0}\n')
+    args = {"teams": ["random"], "games": 2, "engine": FAKE, **kwargs}
+    if "out" in args:
+        args["out"] = str(tmp_path / args["out"])
+    with pytest.raises(error, match=message) as info:
+        evaluate(**args, workers=0, progress=False)
+    assert isinstance(info.value, ArenaError)
+    assert held.read_text() == '{"team": "random", "seed": 0}\n'
+
+
+def test_a_player_class_is_constructed_once_to_check_it_and_once_per_game(tmp_path):
+    log = tmp_path / "constructed.log"
+    (tmp_path / "counted.py").write_text(
+        "class Bot:\n"
+        "    def __init__(self):\n"
+        f"        with open({str(log)!r}, 'a') as f:\n"
+        "            f.write('x')\n"
+        "    def play(self, state):\n"
+        "        return state.action_space()[0]\n")
+    code = cli.main(["--team", f"py:{tmp_path / 'counted.py'}:Bot", "-n", "3", "--workers", "0",
+                     "--engine", FAKE, "--no-progress"])
+    assert code == 0
+    assert log.read_text() == "x" * (1 + 3)
+
+
 # --- statistics --------------------------------------------------------------
 
 @pytest.mark.parametrize("wins, n, low, high", [
@@ -170,18 +212,21 @@ def test_paired_difference_uses_only_common_games():
 
 
 def _record(team, seed, score=None, error=None, decisions=10, seconds=1.0):
-    return {"team": team, "seed": seed, "score": score, "won": score == 12 if score is not None else None,
-            "error": error, "seconds": seconds, "decisions": decisions,
-            "decision_seconds": seconds / 2, "actions": decisions}
+    return GameRecord(team=team, game=seed, seed=seed, score=score,
+                      won=score == 12 if score is not None else None, error=error,
+                      seconds=seconds, decisions=decisions, decision_seconds=seconds / 2,
+                      actions=decisions)
 
 
 def test_summary_figures():
-    records = [_record("a", 0, 12), _record("a", 1, 3), _record("a", 2, 0, seconds=3.0),
-               _record("a", 3, error="ValueError: x"),
-               _record("b", 0, 5), _record("b", 1, 1), _record("b", 2, 2), _record("b", 3, 4),
-               _record("b", 1, 7),  # a later record of the same game replaces the earlier
-               _record("b", 99, 12)]  # outside the sweep
-    summary = summarise(["a", "b"], [2, 2], [0, 1, 2, 3, 4], records)
+    team_a, team_b = parse_team("random,random"), parse_team("mcts,mcts")
+    a, b = team_a.name, team_b.name
+    records = [_record(a, 0, 12), _record(a, 1, 3), _record(a, 2, 0, seconds=3.0),
+               _record(a, 3, error="ValueError: x"),
+               _record(b, 0, 5), _record(b, 1, 1), _record(b, 2, 2), _record(b, 3, 4),
+               _record(b, 1, 7),  # a later record of the same game replaces the earlier
+               _record(b, 99, 12)]  # outside the sweep
+    summary = summarise([team_a, team_b], [0, 1, 2, 3, 4], records)
     a, b = summary.teams
     assert (a.planned, a.games, a.errors, a.missing, a.wins) == (5, 3, 1, 1, 1)
     assert a.win_rate == pytest.approx(1 / 3)
@@ -195,7 +240,7 @@ def test_summary_figures():
     # b - a over games 0..2: 5-12, 7-3, 2-0 = -7, 4, 2
     assert (b.games, b.mean_score) == (4, pytest.approx(4.5))
     assert b.paired.pairs == 3 and b.paired.mean == pytest.approx(-1 / 3)
-    mean, low, high = stats.mean_interval([-7, 4, 2])
+    _, low, high = stats.mean_interval([-7, 4, 2])
     assert (b.paired.low, b.paired.high) == pytest.approx((max(low, -12), min(high, 12)))
     json.dumps(summary.to_dict())  # nan-free, serialisable
 
@@ -323,6 +368,52 @@ def test_resume_drops_a_line_cut_off_by_a_kill(tmp_path):
     assert any("incomplete last line" in w for w in again.warnings)
     assert _plays(again) == _plays(first)
     assert len(support.lines(out)) == 4
+
+
+_FINISHED = GameRecord(team="random", game=0, seed=7, score=12, won=True, error=None,
+                       seconds=0.5, decisions=30, decision_seconds=0.25, actions=30)
+_LINE_KEYS = ["team", "game", "seed", "score", "won", "error"]
+_COUNT_KEYS = ["decisions", "decision_seconds", "actions"]
+
+
+@pytest.mark.parametrize("record, keys", [
+    (_FINISHED, _LINE_KEYS + ["seconds"] + _COUNT_KEYS),
+    (dataclasses.replace(_FINISHED, decisions=None, decision_seconds=None, actions=None),
+     _LINE_KEYS + ["seconds"] + _COUNT_KEYS),  # --direct: the counts are null
+    (dataclasses.replace(_FINISHED, score=None, won=None, error="ValueError: x",
+                         traceback="Traceback ...", error_seat=1, actions=29),
+     _LINE_KEYS + ["traceback", "error_seat", "seconds"] + _COUNT_KEYS),
+    (GameRecord(team="random", game=3, seed=9, score=None, won=None,
+                error="the game's process died (BrokenProcessPool)", seconds=0.1,
+                counts_lost=True),
+     _LINE_KEYS + ["traceback", "error_seat", "seconds"]),
+])
+def test_record_lines_keep_their_keys_and_read_back_the_same(record, keys, tmp_path):
+    path = tmp_path / "games.jsonl"
+    store = RecordFile(str(path), resume=False)
+    store.append(record)
+    store.close()
+    assert list(json.loads(path.read_text())) == keys
+    again = RecordFile(str(path), resume=True)
+    again.close()
+    assert again.records == [record] and not again.warnings
+    assert all(record[key] == value for key, value in json.loads(path.read_text()).items())
+
+
+def test_resume_skips_lines_the_summary_cannot_use(tmp_path):
+    path = tmp_path / "games.jsonl"
+    good = json.dumps(_FINISHED.to_json())
+    path.write_text("\n".join([
+        good,
+        '{"team": "random", "seed": 1}',  # finished, but no score
+        '["random", 2]',
+        json.dumps({**_FINISHED.to_json(), "seed": 3, "seconds": "fast"}),
+        "{not json",
+    ]) + "\n")
+    store = RecordFile(str(path), resume=True)
+    store.close()
+    assert store.records == [_FINISHED]
+    assert [w.split(": ", 1)[0] for w in store.warnings] == [f"{path}:{n}" for n in (2, 3, 4, 5)]
 
 
 @pytest.mark.parametrize("workers", [1, 2])
