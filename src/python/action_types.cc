@@ -6,6 +6,7 @@
 #include "python/args.h"
 #include "python/boxed.h"
 #include "python/objects.h"
+#include "python/slots.h"
 
 namespace vardelic::python {
 namespace {
@@ -86,31 +87,14 @@ PyObject* ActionNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* ActionStr(PyObject* self) {
-  return Guard(Py_TYPE(self), [&] {
-    std::string text = game::action_text(ValueOf<Action>(self));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
-// Only objects of the same class compare; ordering them is refused.
-PyObject* ActionCompare(PyObject* self, PyObject* other, int op) {
-  if (Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-  if (op != Py_EQ && op != Py_NE) {
-    PyErr_SetString(PyExc_TypeError, "Operation not supported");
-    return nullptr;
-  }
-  return PyBool_FromLong((ValueOf<Action>(self) == ValueOf<Action>(other)) == (op == Py_EQ));
-}
-
 template <ActionKind kKind>
 struct ActionClass {
   static inline PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(ActionNew<kKind>)},
       {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<Action>)},
-      {Py_tp_str, reinterpret_cast<void*>(ActionStr)},
-      {Py_tp_repr, reinterpret_cast<void*>(ActionStr)},
-      {Py_tp_richcompare, reinterpret_cast<void*>(ActionCompare)},
+      {Py_tp_str, reinterpret_cast<void*>(TextSlot<Action, game::action_text>)},
+      {Py_tp_repr, reinterpret_cast<void*>(TextSlot<Action, game::action_text>)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(CompareValues<Action, Ordering::kRefused>)},
       {Py_tp_doc, const_cast<char*>(kDocs[static_cast<std::size_t>(kKind)])},
       {0, nullptr},
   };
@@ -135,11 +119,7 @@ Ref NewAction(ModuleState& state, const Action& action) {
 }
 
 Ref NewActionList(ModuleState& state, const std::vector<Action>& actions) {
-  Ref list = Check(PyList_New(static_cast<Py_ssize_t>(actions.size())));
-  for (std::size_t i = 0; i < actions.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), NewAction(state, actions[i]).release());
-  }
-  return list;
+  return NewList(actions, [&](const Action& action) { return NewAction(state, action); });
 }
 
 Action ToAction(ModuleState& state, PyObject* object) {
@@ -161,11 +141,11 @@ Action ToAction(ModuleState& state, PyObject* object) {
 
 void AddActionTypes(PyObject* module, PyObject* target, ModuleState& state) {
   for (std::size_t i = 0; i < kActionClasses; ++i) {
-    state.actions[i] = reinterpret_cast<PyTypeObject*>(NewType(module, kSpecs[i]).release());
+    state.actions[i] = NewType(module, kSpecs[i]);
   }
   // ActionRefillHand, the last, is registered nowhere.
   for (std::size_t i = 0; i + 1 < kActionClasses; ++i) {
-    AddToAll(target, kClassNames[i], reinterpret_cast<PyObject*>(state.actions[i]));
+    AddToAll(target, state.actions[i]);
   }
 }
 

@@ -17,7 +17,7 @@ PyGetSetDef kModulePlaceholder[] = {
 
 }  // namespace
 
-Ref NewType(PyObject* module, PyType_Spec* type_spec) {
+PyTypeObject* NewType(PyObject* module, PyType_Spec* type_spec) {
   std::vector<PyType_Slot> slots;
   for (PyType_Slot* slot = type_spec->slots; slot->slot != 0; ++slot) slots.push_back(*slot);
   slots.push_back({Py_tp_getset, kModulePlaceholder});
@@ -32,7 +32,7 @@ Ref NewType(PyObject* module, PyType_Spec* type_spec) {
   Ref builtins = Check(PyUnicode_InternFromString("builtins"));
   CheckStatus(PyDict_SetItemString(type_object->tp_dict, "__module__", builtins.get()));
   PyType_Modified(type_object);
-  return type;
+  return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
 void SetClassAttribute(PyTypeObject* type, const char* name, PyObject* value) {
@@ -51,6 +51,11 @@ void AddToAll(PyObject* module, const char* name, PyObject* value) {
   Ref text = Check(PyUnicode_FromString(name));
   CheckStatus(PyList_Append(all.get(), text.get()));
   CheckStatus(PyModule_AddObjectRef(module, name, value));
+}
+
+void AddToAll(PyObject* module, PyTypeObject* type) {
+  // The module's type names are bare, so tp_name is the class name.
+  AddToAll(module, type->tp_name, reinterpret_cast<PyObject*>(type));
 }
 
 PyObject* NoConstructor(PyTypeObject*, PyObject*, PyObject*) {

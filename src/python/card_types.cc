@@ -1,9 +1,12 @@
 // The card classes: Card, CardSuit, CardValue, and the unregistered Enemy and PlayerId.
+#include <array>
+#include <span>
 #include <string>
 
 #include "python/args.h"
 #include "python/boxed.h"
 #include "python/objects.h"
+#include "python/slots.h"
 #include "util/debug_text.h"
 
 namespace vardelic::python {
@@ -13,61 +16,28 @@ using game::Card;
 using game::CardSuit;
 using game::CardValue;
 
-PyTypeObject* TypeOf(PyObject* object) { return Py_TYPE(object); }
-
-// == against a member or an int: true for the same variant or an equal number. Anything
-// else cannot be converted and raises TypeError; != is the negation of ==.
-template <typename Enum>
-PyObject* CompareEnum(PyObject* self, PyObject* other, int op, const char* class_name) {
-  if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-  const auto number = static_cast<long long>(ValueOf<Enum>(self));
-  bool equal;
-  if (Py_TYPE(other) == Py_TYPE(self)) {
-    equal = static_cast<long long>(ValueOf<Enum>(other)) == number;
-  } else if (PyLong_Check(other)) {
-    int overflow = 0;
-    long long value = PyLong_AsLongLongAndOverflow(other, &overflow);
-    if (value == -1 && PyErr_Occurred()) return nullptr;
-    equal = overflow == 0 && value == number;
-  } else {
-    return Guard(Py_TYPE(self), [&]() -> PyObject* {
-      Raise(PyExc_TypeError, CannotConvert(other, class_name));
-    });
-  }
-  return PyBool_FromLong(equal == (op == Py_EQ));
+template <typename T>
+std::string DebugText(const T& value) {
+  return util::debug_text(value);
 }
 
-template <typename Enum>
-PyObject* EnumInt(PyObject* self) {
-  return PyLong_FromLong(static_cast<long>(ValueOf<Enum>(self)));
+// The body of a static method that lists members of a class: pick(state) gives them, in order.
+template <typename Pick>
+PyObject* MemberList(PyObject* cls, Pick&& pick) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  return Guard(type, [&] {
+    return NewList(pick(StateOfType(type)), [](PyObject* member) { return Ref::New(member); })
+        .release();
+  });
 }
 
 // CardSuit --------------------------------------------------------------------------------
 
-PyObject* SuitRepr(PyObject* self) {
-  return Guard(TypeOf(self), [&] {
-    std::string text = "CardSuit." + std::string(game::suit_name(ValueOf<CardSuit>(self)));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
-PyObject* SuitCompare(PyObject* self, PyObject* other, int op) {
-  return CompareEnum<CardSuit>(self, other, op, "CardSuit");
-}
-
-Ref MemberList(const PyObject* const* members, std::size_t count) {
-  Ref list = Check(PyList_New(static_cast<Py_ssize_t>(count)));
-  for (std::size_t i = 0; i < count; ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                    Py_NewRef(const_cast<PyObject*>(members[i])));
-  }
-  return list;
-}
+std::string SuitText(CardSuit suit) { return "CardSuit." + std::string(game::suit_name(suit)); }
 
 PyObject* SuitAll(PyObject* cls, PyObject*) {
-  return Guard(reinterpret_cast<PyTypeObject*>(cls), [&] {
-    ModuleState& state = StateOfType(reinterpret_cast<PyTypeObject*>(cls));
-    return MemberList(state.suits.data(), game::kRealSuits.size()).release();
+  return MemberList(cls, [](ModuleState& state) {
+    return std::span(state.suits).first(game::kRealSuits.size());
   });
 }
 
@@ -76,9 +46,9 @@ PyMethodDef kSuitAll = {"all", SuitAll, METH_NOARGS, "all()\n--\n\n"};
 PyType_Slot kSuitSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<CardSuit>)},
-    {Py_tp_repr, reinterpret_cast<void*>(SuitRepr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(SuitCompare)},
-    {Py_nb_int, reinterpret_cast<void*>(EnumInt<CardSuit>)},
+    {Py_tp_repr, reinterpret_cast<void*>(TextSlot<CardSuit, SuitText>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(CompareAsInt<CardSuit>)},
+    {Py_nb_int, reinterpret_cast<void*>(IntSlot<CardSuit>)},
     {0, nullptr},
 };
 
@@ -86,31 +56,21 @@ PyType_Spec kSuitSpec = BoxedSpec<CardSuit>("CardSuit", kSuitSlots);
 
 // CardValue -------------------------------------------------------------------------------
 
-PyObject* ValueRepr(PyObject* self) {
-  return Guard(TypeOf(self), [&] {
-    std::string text = "CardValue." + std::string(game::value_name(ValueOf<CardValue>(self)));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
-PyObject* ValueCompare(PyObject* self, PyObject* other, int op) {
-  return CompareEnum<CardValue>(self, other, op, "CardValue");
+std::string ValueText(CardValue value) {
+  return "CardValue." + std::string(game::value_name(value));
 }
 
 PyObject* ValueNumbers(PyObject* cls, PyObject*) {
-  return Guard(reinterpret_cast<PyTypeObject*>(cls), [&] {
-    ModuleState& state = StateOfType(reinterpret_cast<PyTypeObject*>(cls));
-    return MemberList(state.values.data() + static_cast<int>(CardValue::Ace), 10).release();
+  return MemberList(cls, [](ModuleState& state) {
+    return std::span(state.values).subspan(static_cast<int>(CardValue::Ace), 10);
   });
 }
 
 PyObject* ValueRoyals(PyObject* cls, PyObject*) {
-  return Guard(reinterpret_cast<PyTypeObject*>(cls), [&] {
-    ModuleState& state = StateOfType(reinterpret_cast<PyTypeObject*>(cls));
-    const PyObject* royals[] = {state.values[static_cast<int>(CardValue::King)],
-                                state.values[static_cast<int>(CardValue::Queen)],
-                                state.values[static_cast<int>(CardValue::Jack)]};
-    return MemberList(royals, 3).release();
+  return MemberList(cls, [](ModuleState& state) {
+    return std::array{state.values[static_cast<int>(CardValue::King)],
+                      state.values[static_cast<int>(CardValue::Queen)],
+                      state.values[static_cast<int>(CardValue::Jack)]};
   });
 }
 
@@ -120,9 +80,9 @@ PyMethodDef kValueRoyals = {"royals", ValueRoyals, METH_NOARGS, "royals()\n--\n\
 PyType_Slot kValueSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<CardValue>)},
-    {Py_tp_repr, reinterpret_cast<void*>(ValueRepr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(ValueCompare)},
-    {Py_nb_int, reinterpret_cast<void*>(EnumInt<CardValue>)},
+    {Py_tp_repr, reinterpret_cast<void*>(TextSlot<CardValue, ValueText>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(CompareAsInt<CardValue>)},
+    {Py_nb_int, reinterpret_cast<void*>(IntSlot<CardValue>)},
     {0, nullptr},
 };
 
@@ -143,28 +103,12 @@ PyObject* CardNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* CardStr(PyObject* self) {
-  return Guard(TypeOf(self), [&] {
-    std::string text = game::card_text(ValueOf<Card>(self));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
-PyObject* CardCompare(PyObject* self, PyObject* other, int op) {
-  if (Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-  if (op != Py_EQ && op != Py_NE) {
-    PyErr_SetString(PyExc_TypeError, "Operation not supported");
-    return nullptr;
-  }
-  return PyBool_FromLong((ValueOf<Card>(self) == ValueOf<Card>(other)) == (op == Py_EQ));
-}
-
 PyType_Slot kCardSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(CardNew)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<Card>)},
-    {Py_tp_str, reinterpret_cast<void*>(CardStr)},
-    {Py_tp_repr, reinterpret_cast<void*>(CardStr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(CardCompare)},
+    {Py_tp_str, reinterpret_cast<void*>(TextSlot<Card, game::card_text>)},
+    {Py_tp_repr, reinterpret_cast<void*>(TextSlot<Card, game::card_text>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(CompareValues<Card, Ordering::kRefused>)},
     {Py_tp_doc, const_cast<char*>("Card(suit, value)\n--\n\n")},
     {0, nullptr},
 };
@@ -173,17 +117,10 @@ PyType_Spec kCardSpec = BoxedSpec<Card>("Card", kCardSlots);
 
 // Enemy -----------------------------------------------------------------------------------
 
-PyObject* EnemyStr(PyObject* self) {
-  return Guard(TypeOf(self), [&] {
-    std::string text = util::debug_text(ValueOf<game::Enemy>(self));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
 PyType_Slot kEnemySlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<game::Enemy>)},
-    {Py_tp_str, reinterpret_cast<void*>(EnemyStr)},
+    {Py_tp_str, reinterpret_cast<void*>(TextSlot<game::Enemy, DebugText<game::Enemy>>)},
     {0, nullptr},
 };
 
@@ -193,28 +130,16 @@ PyType_Spec kEnemySpec = BoxedSpec<game::Enemy>("Enemy", kEnemySlots);
 // Beyond the bare class: its debug text as repr, its number through int()/__index__ (so it
 // can index the seat list) and equality, so that a Python player can tell whose turn it is.
 
-PyObject* PlayerIdRepr(PyObject* self) {
-  return Guard(TypeOf(self), [&] {
-    std::string text = util::debug_text(ValueOf<game::PlayerId>(self));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
-}
-
 PyObject* PlayerIdIndex(PyObject* self) {
   return PyLong_FromSize_t(ValueOf<game::PlayerId>(self).id);
-}
-
-PyObject* PlayerIdCompare(PyObject* self, PyObject* other, int op) {
-  if (Py_TYPE(other) != Py_TYPE(self) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
-  return PyBool_FromLong((ValueOf<game::PlayerId>(self) == ValueOf<game::PlayerId>(other)) ==
-                         (op == Py_EQ));
 }
 
 PyType_Slot kPlayerIdSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<game::PlayerId>)},
-    {Py_tp_repr, reinterpret_cast<void*>(PlayerIdRepr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(PlayerIdCompare)},
+    {Py_tp_repr, reinterpret_cast<void*>(TextSlot<game::PlayerId, DebugText<game::PlayerId>>)},
+    {Py_tp_richcompare,
+     reinterpret_cast<void*>(CompareValues<game::PlayerId, Ordering::kNotImplemented>)},
     {Py_nb_index, reinterpret_cast<void*>(PlayerIdIndex)},
     {Py_nb_int, reinterpret_cast<void*>(PlayerIdIndex)},
     {0, nullptr},
@@ -229,8 +154,6 @@ void AddStaticMethod(PyTypeObject* type, PyMethodDef* def) {
   Ref method = Check(PyStaticMethod_New(function.get()));
   SetClassAttribute(type, def->ml_name, method.get());
 }
-
-PyTypeObject* Release(Ref type) { return reinterpret_cast<PyTypeObject*>(type.release()); }
 
 }  // namespace
 
@@ -250,11 +173,11 @@ game::Card ToCard(ModuleState& state, PyObject* object, const char* name) {
 }
 
 void AddCardTypes(PyObject* module, PyObject* target, ModuleState& state) {
-  state.card = Release(NewType(module, &kCardSpec));
-  state.card_suit = Release(NewType(module, &kSuitSpec));
-  state.card_value = Release(NewType(module, &kValueSpec));
-  state.enemy = Release(NewType(module, &kEnemySpec));
-  state.player_id = Release(NewType(module, &kPlayerIdSpec));
+  state.card = NewType(module, &kCardSpec);
+  state.card_suit = NewType(module, &kSuitSpec);
+  state.card_value = NewType(module, &kValueSpec);
+  state.enemy = NewType(module, &kEnemySpec);
+  state.player_id = NewType(module, &kPlayerIdSpec);
 
   AddStaticMethod(state.card_suit, &kSuitAll);
   AddStaticMethod(state.card_value, &kValueNumbers);
@@ -272,9 +195,9 @@ void AddCardTypes(PyObject* module, PyObject* target, ModuleState& state) {
     SetClassAttribute(state.card_value, name.c_str(), state.values[i]);
   }
 
-  AddToAll(target, "Card", reinterpret_cast<PyObject*>(state.card));
-  AddToAll(target, "CardSuit", reinterpret_cast<PyObject*>(state.card_suit));
-  AddToAll(target, "CardValue", reinterpret_cast<PyObject*>(state.card_value));
+  AddToAll(target, state.card);
+  AddToAll(target, state.card_suit);
+  AddToAll(target, state.card_value);
 }
 
 }  // namespace vardelic::python

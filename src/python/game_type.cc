@@ -11,6 +11,7 @@
 #include "python/args.h"
 #include "python/boxed.h"
 #include "python/objects.h"
+#include "python/slots.h"
 #include "util/debug_text.h"
 #include "util/failure.h"
 
@@ -28,12 +29,6 @@ struct Game {
   game::StateEnum state;
   std::vector<Seat> seats;  // seat i plays for PlayerId i
 };
-
-using GameObject = Boxed<Game>;
-
-ModuleState& StateOfClass(PyTypeObject* defining_class) {
-  return *static_cast<ModuleState*>(PyType_GetModuleState(defining_class));
-}
 
 // The debug form of the wrapped state: PyState { state_enum: PlayersN(State { ... }) }.
 struct StateEnumView {
@@ -109,15 +104,6 @@ int GameClear(PyObject* self) {
   return 0;
 }
 
-void GameDealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  PyObject_GC_UnTrack(self);
-  std::destroy_at(&ValueOf<Game>(self));
-  auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free(self);
-  Py_DECREF(type);
-}
-
 // A Python seat's answer: play(state=<copy of the state>) converted to a game action.
 game::Action AskPython(ModuleState& module, const Seat& seat, const game::StateEnum& state) {
   // Held for the call: the player may drop every other reference to itself.
@@ -131,8 +117,8 @@ game::Action AskPython(ModuleState& module, const Seat& seat, const game::StateE
 }
 
 [[noreturn]] void RaiseIllegal(const game::Action& action, const std::vector<game::Action>& legal) {
-  std::string message = "'" + game::action_text(action) +
-                        "' is not a legal action. Legal actions are: [";
+  std::string message =
+      "'" + game::action_text(action) + "' is not a legal action. Legal actions are: [";
   for (std::size_t i = 0; i < legal.size(); ++i) {
     if (i != 0) message += ", ";
     message += game::action_text(legal[i]);
@@ -145,47 +131,43 @@ game::Action AskPython(ModuleState& module, const Seat& seat, const game::StateE
 // only once its action has been checked and applied, so a failing turn changes nothing.
 PyObject* Playout(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                   PyObject* kwnames) {
-  return Guard(cls, [&] {
-    ModuleState& module = StateOfClass(cls);
-    ParseNoArgs("playout", nargs, kwnames);
-    ExclusiveBorrow borrow(Unbox<Game>(self)->borrow);
-    Game& game = ValueOf<Game>(self);
-    while (true) {
-      const std::size_t turn = std::visit([](const auto& s) { return s.has_turn.id; }, game.state);
-      if (turn >= game.seats.size()) throw util::Failure("the player to move has no seat");
-      Seat& seat = game.seats[turn];
-      if (seat.builtin && std::holds_alternative<players::InputPlayer>(*seat.builtin)) {
-        FlushPythonStream("stdout");
-      }
-      game::Action action = seat.builtin ? players::play(*seat.builtin, game.state)
-                                         : AskPython(module, seat, game.state);
+  return NoArgsMethod<Game, ExclusiveBorrow>(
+      self, cls, "playout", nargs, kwnames, [](ModuleState& module, Game& game) -> PyObject* {
+        while (true) {
+          const std::size_t turn =
+              std::visit([](const auto& s) { return s.has_turn.id; }, game.state);
+          if (turn >= game.seats.size()) throw util::Failure("the player to move has no seat");
+          Seat& seat = game.seats[turn];
+          if (seat.builtin && std::holds_alternative<players::InputPlayer>(*seat.builtin)) {
+            FlushPythonStream("stdout");
+          }
+          game::Action action = seat.builtin ? players::play(*seat.builtin, game.state)
+                                             : AskPython(module, seat, game.state);
 
-      std::optional<game::GameResult> result = std::visit(
-          [&](auto& state) -> std::optional<game::GameResult> {
-            std::vector<game::Action> legal = state.get_action_space();
-            if (std::find(legal.begin(), legal.end(), action) == legal.end()) {
-              RaiseIllegal(action, legal);
-            }
-            auto status = state.apply_action(action);
-            if (auto* next = std::get_if<0>(&status)) {
-              state = *next;
-              return std::nullopt;
-            }
-            return std::get<game::GameResult>(status);
-          },
-          game.state);
-      if (result) return NewGameResult(module, *result).release();
-    }
-  });
+          std::optional<game::GameResult> result = std::visit(
+              [&](auto& state) -> std::optional<game::GameResult> {
+                std::vector<game::Action> legal = state.get_action_space();
+                if (std::find(legal.begin(), legal.end(), action) == legal.end()) {
+                  RaiseIllegal(action, legal);
+                }
+                auto status = state.apply_action(action);
+                if (auto* next = std::get_if<0>(&status)) {
+                  state = *next;
+                  return std::nullopt;
+                }
+                return std::get<game::GameResult>(status);
+              },
+              game.state);
+          if (result) return NewGameResult(module, *result).release();
+        }
+      });
 }
 
 PyObject* Print(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                 PyObject* kwnames) {
-  return Guard(cls, [&] {
-    ParseNoArgs("print", nargs, kwnames);
-    SharedBorrow borrow(Unbox<Game>(self)->borrow);
+  return NoArgsMethod<Game>(self, cls, "print", nargs, kwnames, [](ModuleState&, Game& game) {
     FlushPythonStream("stderr");
-    std::string text = util::debug_text(PyStateView{ValueOf<Game>(self).state}, true);
+    std::string text = util::debug_text(PyStateView{game.state}, true);
     std::string location = std::string(BaseName(__FILE__)) + ":";
     std::fprintf(stderr, "[%s%d] &self.state = %s\n", location.c_str(), __LINE__, text.c_str());
     std::fflush(stderr);
@@ -195,31 +177,22 @@ PyObject* Print(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t 
 
 PyObject* Reward(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                  PyObject* kwnames) {
-  return Guard(cls, [&] {
-    ParseNoArgs("reward", nargs, kwnames);
-    SharedBorrow borrow(Unbox<Game>(self)->borrow);
+  return NoArgsMethod<Game>(self, cls, "reward", nargs, kwnames, [](ModuleState&, Game& game) {
     return PyLong_FromUnsignedLong(
-        std::visit([](const auto& s) { return s.reward(); }, ValueOf<Game>(self).state));
+        std::visit([](const auto& s) { return s.reward(); }, game.state));
   });
 }
 
-template <typename F>
-PyCFunction AsMethod(F function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-constexpr int kMethodFlags = METH_METHOD | METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef kGameMethods[] = {
-    {"playout", AsMethod(Playout), kMethodFlags, "playout($self)\n--\n\n"},
-    {"print", AsMethod(Print), kMethodFlags, "print($self)\n--\n\n"},
-    {"reward", AsMethod(Reward), kMethodFlags, "reward($self)\n--\n\n"},
+    MethodDef("playout", Playout, "playout($self)\n--\n\n"),
+    MethodDef("print", Print, "print($self)\n--\n\n"),
+    MethodDef("reward", Reward, "reward($self)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kGameSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(GameNew)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(GameDealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<Game>)},
     {Py_tp_traverse, reinterpret_cast<void*>(GameTraverse)},
     {Py_tp_clear, reinterpret_cast<void*>(GameClear)},
     {Py_tp_methods, kGameMethods},
@@ -227,19 +200,13 @@ PyType_Slot kGameSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kGameSpec = {
-    .name = "VardelicGame",
-    .basicsize = sizeof(GameObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
-    .slots = kGameSlots,
-};
+PyType_Spec kGameSpec = BoxedSpec<Game>("VardelicGame", kGameSlots, Py_TPFLAGS_HAVE_GC);
 
 }  // namespace
 
 void AddGameType(PyObject* module, ModuleState& state) {
-  state.vardelic_game = reinterpret_cast<PyTypeObject*>(NewType(module, &kGameSpec).release());
-  AddToAll(module, "VardelicGame", reinterpret_cast<PyObject*>(state.vardelic_game));
+  state.vardelic_game = NewType(module, &kGameSpec);
+  AddToAll(module, state.vardelic_game);
 }
 
 }  // namespace vardelic::python

@@ -43,9 +43,9 @@ struct ModuleState {
   template <typename F>
   void ForEachRef(F&& f) {
     f(engine_error);
-    for (PyTypeObject** t : {&card, &card_suit, &card_value, &enemy, &player_id, &py_state,
-                             &game_result, &random_player, &input_player, &mcts_player,
-                             &vardelic_game}) {
+    for (PyTypeObject** t :
+         {&card, &card_suit, &card_value, &enemy, &player_id, &py_state, &game_result,
+          &random_player, &input_player, &mcts_player, &vardelic_game}) {
       f(reinterpret_cast<PyObject*&>(*t));
     }
     for (auto& t : actions) f(reinterpret_cast<PyObject*&>(t));
@@ -66,5 +66,10 @@ inline ModuleState& StateOf(PyObject* module) {
 // The state of the module that defined `type` (a type of this module, or one derived from
 // it); throws PythonError when there is none.
 ModuleState& StateOfType(PyTypeObject* type);
+
+// The state of the module that created `defining_class`, the class a METH_METHOD method gets.
+inline ModuleState& StateOfClass(PyTypeObject* defining_class) {
+  return *static_cast<ModuleState*>(PyType_GetModuleState(defining_class));
+}
 
 }  // namespace vardelic::python

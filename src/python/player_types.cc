@@ -1,11 +1,13 @@
 // The built-in player classes: RandomPlayer, InputPlayer and MCTSPlayer.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <variant>
 
 #include "python/args.h"
 #include "python/boxed.h"
 #include "python/objects.h"
+#include "python/slots.h"
 
 namespace vardelic::python {
 namespace {
@@ -13,10 +15,6 @@ namespace {
 using players::InputPlayer;
 using players::MCTSPlayer;
 using players::RandomPlayer;
-
-ModuleState& StateOfClass(PyTypeObject* defining_class) {
-  return *static_cast<ModuleState*>(PyType_GetModuleState(defining_class));
-}
 
 // play(state) of RandomPlayer and MCTSPlayer: the decision runs on the state of the PyState
 // argument while the player is held exclusively, and the action comes back as an object.
@@ -37,13 +35,6 @@ PyObject* Play(PyObject* self, PyTypeObject* cls, PyObject* const* args, Py_ssiz
   });
 }
 
-constexpr int kMethodFlags = METH_METHOD | METH_FASTCALL | METH_KEYWORDS;
-
-template <typename F>
-PyCFunction AsMethod(F function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // RandomPlayer ----------------------------------------------------------------------------
 
 PyObject* RandomNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -57,7 +48,7 @@ PyObject* RandomNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef kRandomMethods[] = {
-    {"play", AsMethod(Play<RandomPlayer>), kMethodFlags, "play($self, state)\n--\n\n"},
+    MethodDef("play", Play<RandomPlayer>, "play($self, state)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -112,39 +103,33 @@ PyObject* MctsNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* RankedActions(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  return Guard(cls, [&] {
-    ModuleState& module = StateOfClass(cls);
-    ParseNoArgs("ranked_actions", nargs, kwnames);
-    SharedBorrow borrow(Unbox<MCTSPlayer>(self)->borrow);
-    const auto& ranked = ValueOf<MCTSPlayer>(self).ranked_actions();
-    const std::size_t size = ranked ? ranked->size() : 0;
-    Ref list = Check(PyList_New(static_cast<Py_ssize_t>(size)));
-    for (std::size_t i = 0; i < size; ++i) {
-      const players::RankedAction& entry = (*ranked)[i];
-      Ref action = NewAction(module, entry.action);
-      Ref visits = Check(PyLong_FromUnsignedLongLong(entry.visits));
-      Ref reward = Check(PyFloat_FromDouble(entry.avg_reward));
-      PyObject* tuple = PyTuple_Pack(3, action.get(), visits.get(), reward.get());
-      if (tuple == nullptr) throw PythonError{};
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), tuple);
-    }
-    return list.release();
-  });
+  return NoArgsMethod<MCTSPlayer>(
+      self, cls, "ranked_actions", nargs, kwnames, [](ModuleState& module, MCTSPlayer& player) {
+        const auto& ranked = player.ranked_actions();
+        return NewList(ranked ? std::span(*ranked) : std::span<const players::RankedAction>(),
+                       [&](const players::RankedAction& entry) {
+                         Ref action = NewAction(module, entry.action);
+                         Ref visits = Check(PyLong_FromUnsignedLongLong(entry.visits));
+                         Ref reward = Check(PyFloat_FromDouble(entry.avg_reward));
+                         return Check(PyTuple_Pack(3, action.get(), visits.get(), reward.get()));
+                       })
+            .release();
+      });
 }
 
 PyMethodDef kMctsMethods[] = {
-    {"play", AsMethod(Play<MCTSPlayer>), kMethodFlags,
-     "play($self, state)\n--\n\nChoose an action based on the given state"},
-    {"ranked_actions", AsMethod(RankedActions), kMethodFlags,
-     "ranked_actions($self)\n--\n\n"
-     "List actions with associated stats, sorted by most visits in the MCTS.\n"
-     "The first Action in the list is considered the best move to play, and is\n"
-     "also what `play()` will return.\n"
-     "\n"
-     "Updates on calls to `play()`.\n"
-     "\n"
-     "# Returns\n"
-     "List of tuples in the form `(action, visits, avg_reward)`"},
+    MethodDef("play", Play<MCTSPlayer>,
+              "play($self, state)\n--\n\nChoose an action based on the given state"),
+    MethodDef("ranked_actions", RankedActions,
+              "ranked_actions($self)\n--\n\n"
+              "List actions with associated stats, sorted by most visits in the MCTS.\n"
+              "The first Action in the list is considered the best move to play, and is\n"
+              "also what `play()` will return.\n"
+              "\n"
+              "Updates on calls to `play()`.\n"
+              "\n"
+              "# Returns\n"
+              "List of tuples in the form `(action, visits, avg_reward)`"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -176,12 +161,12 @@ std::optional<players::BuiltinPlayer> ToBuiltinPlayer(ModuleState& state, PyObje
 }
 
 void AddPlayerTypes(PyObject* module, PyObject* target, ModuleState& state) {
-  state.random_player = reinterpret_cast<PyTypeObject*>(NewType(module, &kRandomSpec).release());
-  state.input_player = reinterpret_cast<PyTypeObject*>(NewType(module, &kInputSpec).release());
-  state.mcts_player = reinterpret_cast<PyTypeObject*>(NewType(module, &kMctsSpec).release());
-  AddToAll(target, "RandomPlayer", reinterpret_cast<PyObject*>(state.random_player));
-  AddToAll(target, "InputPlayer", reinterpret_cast<PyObject*>(state.input_player));
-  AddToAll(target, "MCTSPlayer", reinterpret_cast<PyObject*>(state.mcts_player));
+  state.random_player = NewType(module, &kRandomSpec);
+  state.input_player = NewType(module, &kInputSpec);
+  state.mcts_player = NewType(module, &kMctsSpec);
+  AddToAll(target, state.random_player);
+  AddToAll(target, state.input_player);
+  AddToAll(target, state.mcts_player);
 }
 
 }  // namespace vardelic::python

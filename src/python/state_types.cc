@@ -6,27 +6,22 @@
 #include "python/args.h"
 #include "python/boxed.h"
 #include "python/objects.h"
+#include "python/slots.h"
 
 namespace vardelic::python {
 namespace {
 
 using game::StateEnum;
 
-ModuleState& StateOfClass(PyTypeObject* defining_class) {
-  return *static_cast<ModuleState*>(PyType_GetModuleState(defining_class));
-}
-
 // Runs `read` on the state of the PyState `self` under a shared borrow; every method of the
 // class takes no parameters.
 template <typename F>
 PyObject* Read(PyObject* self, PyTypeObject* cls, const char* name, Py_ssize_t nargs,
                PyObject* kwnames, F&& read) {
-  return Guard(cls, [&]() -> PyObject* {
-    ParseNoArgs(name, nargs, kwnames);
-    SharedBorrow borrow(Unbox<StateEnum>(self)->borrow);
-    return std::visit([&](const auto& state) { return read(StateOfClass(cls), state); },
-                      ValueOf<StateEnum>(self));
-  });
+  return NoArgsMethod<StateEnum>(
+      self, cls, name, nargs, kwnames, [&](ModuleState& module, const StateEnum& value) {
+        return std::visit([&](const auto& state) { return read(module, state); }, value);
+      });
 }
 
 PyObject* ActionSpace(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
@@ -46,12 +41,8 @@ PyObject* HasTurn(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_
 PyObject* CurrentHand(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                       PyObject* kwnames) {
   return Read(self, cls, "current_hand", nargs, kwnames, [](ModuleState& m, const auto& state) {
-    const game::Hand& hand = state.current_player().hand;
-    Ref list = Check(PyList_New(static_cast<Py_ssize_t>(hand.size())));
-    for (std::size_t i = 0; i < hand.size(); ++i) {
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), NewCard(m, hand[i]).release());
-    }
-    return list.release();
+    return NewList(state.current_player().hand, [&](game::Card card) { return NewCard(m, card); })
+        .release();
   });
 }
 
@@ -70,35 +61,23 @@ PyObject* CurrentEnemy(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_s
   });
 }
 
-PyObject* StateStr(PyObject* self) {
-  return Guard(Py_TYPE(self), [&] {
-    SharedBorrow borrow(Unbox<StateEnum>(self)->borrow);
-    std::string text =
-        std::visit([](const auto& state) { return state.display_text(); }, ValueOf<StateEnum>(self));
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-  });
+std::string StateText(const StateEnum& value) {
+  return std::visit([](const auto& state) { return state.display_text(); }, value);
 }
 
-constexpr int kMethodFlags = METH_METHOD | METH_FASTCALL | METH_KEYWORDS;
-
-#define VARDELIC_METHOD(name, function) \
-  {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), kMethodFlags, name "($self)\n--\n\n"}
-
 PyMethodDef kStateMethods[] = {
-    VARDELIC_METHOD("action_space", ActionSpace),
-    VARDELIC_METHOD("has_turn", HasTurn),
-    VARDELIC_METHOD("current_hand", CurrentHand),
-    VARDELIC_METHOD("reward", Reward),
-    VARDELIC_METHOD("current_enemy", CurrentEnemy),
+    MethodDef("action_space", ActionSpace, "action_space($self)\n--\n\n"),
+    MethodDef("has_turn", HasTurn, "has_turn($self)\n--\n\n"),
+    MethodDef("current_hand", CurrentHand, "current_hand($self)\n--\n\n"),
+    MethodDef("reward", Reward, "reward($self)\n--\n\n"),
+    MethodDef("current_enemy", CurrentEnemy, "current_enemy($self)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef VARDELIC_METHOD
 
 PyType_Slot kStateSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<StateEnum>)},
-    {Py_tp_str, reinterpret_cast<void*>(StateStr)},
+    {Py_tp_str, reinterpret_cast<void*>(TextSlot<StateEnum, StateText>)},
     {Py_tp_methods, kStateMethods},
     {0, nullptr},
 };
@@ -107,40 +86,16 @@ PyType_Spec kStateSpec = BoxedSpec<StateEnum>("PyState", kStateSlots);
 
 // GameResult: 0 for Won, 1 for Lost; the score of a loss is not kept.
 
-PyObject* ResultRepr(PyObject* self) {
-  return PyUnicode_FromString(ValueOf<int>(self) == 0 ? "PyGameResult.Won" : "PyGameResult.Lost");
-}
-
-PyObject* ResultInt(PyObject* self) { return PyLong_FromLong(ValueOf<int>(self)); }
-
-// == with an int or a GameResult; anything else cannot be converted and raises TypeError.
-// != is the negation of ==: the results handed out are new objects, so the interpreter's
-// identity fallback would call a result unequal to the very member it is.
-PyObject* ResultCompare(PyObject* self, PyObject* other, int op) {
-  if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-  const int value = ValueOf<int>(self);
-  bool equal;
-  if (Py_TYPE(other) == Py_TYPE(self)) {
-    equal = ValueOf<int>(other) == value;
-  } else if (PyLong_Check(other)) {
-    int overflow = 0;
-    long long number = PyLong_AsLongLongAndOverflow(other, &overflow);
-    if (number == -1 && PyErr_Occurred()) return nullptr;
-    equal = overflow == 0 && number == value;
-  } else {
-    return Guard(Py_TYPE(self), [&]() -> PyObject* {
-      Raise(PyExc_TypeError, CannotConvert(other, "GameResult"));
-    });
-  }
-  return PyBool_FromLong(equal == (op == Py_EQ));
+const char* ResultText(int result) {
+  return result == 0 ? "PyGameResult.Won" : "PyGameResult.Lost";
 }
 
 PyType_Slot kResultSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(NoConstructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(DeallocBoxed<int>)},
-    {Py_tp_repr, reinterpret_cast<void*>(ResultRepr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(ResultCompare)},
-    {Py_nb_int, reinterpret_cast<void*>(ResultInt)},
+    {Py_tp_repr, reinterpret_cast<void*>(TextSlot<int, ResultText>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(CompareAsInt<int>)},
+    {Py_nb_int, reinterpret_cast<void*>(IntSlot<int>)},
     {0, nullptr},
 };
 
@@ -162,8 +117,8 @@ const StateEnum& ToStateEnum(ModuleState& state, PyObject* object, const char* n
 }
 
 void AddStateTypes(PyObject* module, ModuleState& state) {
-  state.py_state = reinterpret_cast<PyTypeObject*>(NewType(module, &kStateSpec).release());
-  state.game_result = reinterpret_cast<PyTypeObject*>(NewType(module, &kResultSpec).release());
+  state.py_state = NewType(module, &kStateSpec);
+  state.game_result = NewType(module, &kResultSpec);
   const char* names[] = {"Won", "Lost"};
   for (int i = 0; i < 2; ++i) {
     state.results[i] = NewBoxed<int>(state.game_result, i).release();
