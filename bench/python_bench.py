@@ -1,43 +1,39 @@
 """Cost of the Python module's game driver against the same games played natively.
 
 Plays seeded games between RandomPlayer seats through vardelic.VardelicGame and through
-bench/native_random_games.cc (built here against the static libraries of a CMake build),
-then a game with one Python seat. Prints seconds per game and the ratio module/native.
+bench/native_random_games.cc (the CMake target native_random_games of the build folder), then
+a game with one Python seat. Prints seconds per game and the ratio module/native.
 
     python bench/python_bench.py [--games N] [--players P] [--build-dir DIR] [--json PATH]
+
+bench/run builds the module in the same folder and puts it first on PYTHONPATH, so that both
+sides come from one build with the same flags.
 """
 
 import argparse
 import json
-import os
 import pathlib
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 import vardelic
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-LIBS = ["src/players/libvardelic_players.a", "src/game/libvardelic_game.a",
-        "src/util/libvardelic_util.a"]
 
 
 def native_binary(build_dir):
-    """Builds the native baseline with the same optimisation as the module's Release build."""
-    # Always (incrementally) rebuilt: libraries older than the headers would not match them.
+    """The native baseline, built by CMake in build_dir (configured for Release if new)."""
     build_dir = pathlib.Path(build_dir)
-    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DBUILD_TESTING=OFF", "-DVARDELIC_PYTHON=OFF"],
+    if not (build_dir / "CMakeCache.txt").exists():
+        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
+                       check=True, stdout=subprocess.DEVNULL)
+    # Always (incrementally) rebuilt: a binary older than the sources would time other rules.
+    subprocess.run(["cmake", "--build", build_dir, "--target", "native_random_games"],
                    check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "vardelic_players", "-j"],
-                   check=True, stdout=subprocess.DEVNULL)
-    out = pathlib.Path(tempfile.mkdtemp()) / "native_random_games"
-    subprocess.run(["g++", "-std=c++20", "-O3", "-DNDEBUG", f"-I{ROOT / 'src'}",
-                    ROOT / "bench" / "native_random_games.cc",
-                    *[build_dir / lib for lib in LIBS], "-pthread", "-o", out], check=True)
-    return out
+    return build_dir / "bench" / "native_random_games"
 
 
 def native_seconds(binary, games, players):
@@ -79,7 +75,8 @@ def main():
     parser.add_argument("--games", type=int, default=20000)
     parser.add_argument("--players", type=int, default=2)
     parser.add_argument("--repeats", type=int, default=5)
-    parser.add_argument("--build-dir", default=os.path.join(tempfile.gettempdir(), "vardelic-bench-build"))
+    parser.add_argument("--build-dir", default=ROOT / "build-bench",
+                        help="CMake build folder of this checkout (default: build-bench)")
     parser.add_argument("--json", metavar="PATH")
     args = parser.parse_args()
 
@@ -95,9 +92,11 @@ def main():
     python_seat = python_seat_seconds(max(1, args.games // 10), args.players)
     n, m = min(native), min(module)
     ratio = m / n
+    print(f"module {vardelic.__file__}")
     print(f"{args.players}-player random games, best of {args.repeats} runs of {args.games}:")
     print(f"  native            {n * 1e6:9.2f} us/game")
-    print(f"  module            {m * 1e6:9.2f} us/game  (median {statistics.median(module) * 1e6:.2f})")
+    median = statistics.median(module)
+    print(f"  module            {m * 1e6:9.2f} us/game  (median {median * 1e6:.2f})")
     print(f"  one Python seat   {python_seat * 1e6:9.2f} us/game")
     print(f"  module / native   {ratio:9.3f}")
     if args.json:

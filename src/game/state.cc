@@ -52,6 +52,23 @@ constexpr std::array<SubsetOrder, 9> make_subset_orders() {
 
 constexpr std::array<SubsetOrder, 9> kSubsetOrders = make_subset_orders();
 
+// The player to move, const or not as the state is. Throws Failure when has_turn is not below N.
+template <typename S>
+auto& player_to_move(S& state) {
+  if (state.has_turn.id >= S::kPlayers) {
+    throw util::Failure("the player to move is not at the table");
+  }
+  return state.players[state.has_turn.id];
+}
+
+// The successor of a copy of the state after step(copy), or the result that ended the game.
+template <std::size_t N, typename Step>
+GameStatus<N> stepped_copy(const State<N>& state, Step&& step) {
+  State<N> next = state;
+  if (std::optional<GameResult> result = step(next)) return *result;
+  return next;
+}
+
 }  // namespace
 
 void write_debug(util::DebugWriter& w, const ActionType& type) {
@@ -82,14 +99,12 @@ State<N> State<N>::create(std::optional<std::uint64_t> seed) {
 
 template <std::size_t N>
 const Player& State<N>::current_player() const {
-  if (has_turn.id >= N) throw util::Failure("the player to move is not at the table");
-  return players[has_turn.id];
+  return player_to_move(*this);
 }
 
 template <std::size_t N>
 Player& State<N>::current_player_mut() {
-  if (has_turn.id >= N) throw util::Failure("the player to move is not at the table");
-  return players[has_turn.id];
+  return player_to_move(*this);
 }
 
 template <std::size_t N>
@@ -101,16 +116,12 @@ util::ChaCha12Rng State<N>::get_rng() {
 
 template <std::size_t N>
 GameStatus<N> State<N>::apply_action(const Action& action) const {
-  State next = *this;
-  if (auto result = next.step(action)) return *result;
-  return next;
+  return stepped_copy(*this, [&](State& next) { return next.step(action); });
 }
 
 template <std::size_t N>
 GameStatus<N> State<N>::play_cards(const Hand& cards) const {
-  State next = *this;
-  if (auto result = next.step_play_cards(cards)) return *result;
-  return next;
+  return stepped_copy(*this, [&](State& next) { return next.step_play_cards(cards); });
 }
 
 template <std::size_t N>
@@ -149,31 +160,54 @@ std::optional<GameResult> State<N>::step(const Action& action) {
   return std::nullopt;
 }
 
+// An attack (a yield attacks with no cards) runs in this order:
+//   1. play_jester: a jester ends the enemy's immunity, so that spades already played against
+//      a Spades enemy take effect now, and leaves the player to name who moves next;
+//   2. the cards leave the hand for the attack pile;
+//   3. use_suit_powers: Spades, Hearts, Diamonds with the damage of the cards, then Clubs
+//      doubling the damage; the enemy's suit is immune unless a jester was played;
+//   4. with no enemy left the game is won; otherwise deal_damage, and a defeated enemy ends
+//      the turn with the same player to attack the next one;
+//   5. strike_back by the surviving enemy, except after a jester.
+// Each step reads what the one before it left, so the order is the rules'.
 template <std::size_t N>
 std::optional<GameResult> State<N>::step_play_cards(const Hand& cards) {
-  std::uint16_t damage = attack_sum(cards);
   Enemy* enemy = table.current_enemy_mut();
-
-  bool has_jester = std::any_of(cards.begin(), cards.end(), [](Card c) { return c.is_jester(); });
-  if (has_jester) {
-    if (enemy != nullptr) {
-      // Spades blocked by a Spades enemy's immunity take effect once the jester lifts it.
-      if (!enemy->jester_applied() && enemy->card().suit == CardSuit::Spades) {
-        std::uint16_t spades = 0;
-        for (Card c : table.attack_cards) {
-          if (c.suit == CardSuit::Spades) spades = static_cast<std::uint16_t>(spades + c.attack_value());
-        }
-        enemy->decrease_attack(spades);
-      }
-      enemy->apply_jester();
-    }
-    action_type = ActionType::jester();
+  if (std::any_of(cards.begin(), cards.end(), [](Card c) { return c.is_jester(); })) {
+    play_jester(enemy);
   }
 
   Player& player = current_player_mut();
   player.remove_from_hand(cards);
   table.add_attack_cards(cards);
 
+  const std::uint16_t damage = use_suit_powers(cards, enemy);
+  if (enemy == nullptr) return GameResult::Won();
+  if (deal_damage(*enemy, damage)) return std::nullopt;
+  if (action_type.kind == ActionType::Kind::Jester) return std::nullopt;
+  return strike_back(player, *enemy);
+}
+
+template <std::size_t N>
+void State<N>::play_jester(Enemy* enemy) {
+  if (enemy != nullptr) {
+    // Spades blocked by a Spades enemy's immunity take effect once the jester lifts it.
+    if (!enemy->jester_applied() && enemy->card().suit == CardSuit::Spades) {
+      std::uint16_t spades = 0;
+      for (Card c : table.attack_cards) {
+        if (c.suit == CardSuit::Spades)
+          spades = static_cast<std::uint16_t>(spades + c.attack_value());
+      }
+      enemy->decrease_attack(spades);
+    }
+    enemy->apply_jester();
+  }
+  action_type = ActionType::jester();
+}
+
+template <std::size_t N>
+std::uint16_t State<N>::use_suit_powers(const Hand& cards, Enemy* enemy) {
+  std::uint16_t damage = attack_sum(cards);
   CardSuit immune = enemy != nullptr ? enemy->card().suit : CardSuit::None;
   bool jester_applied = enemy == nullptr || enemy->jester_applied();
   auto power = [&](CardSuit suit) {
@@ -186,42 +220,50 @@ std::optional<GameResult> State<N>::step_play_cards(const Hand& cards) {
     util::ChaCha12Rng rng = get_rng();
     table.heal_from_discard(damage, rng);
   }
-  if (power(CardSuit::Diamonds)) {
-    for (std::size_t k = 0; k < damage && !table.tavern_deck.empty(); ++k) {
-      Player* receiver = nullptr;
-      for (std::size_t offset = 0; offset < N; ++offset) {
-        Player& candidate = players[(k + offset) % N];
-        if (candidate.hand.size() < max_hand_size) {
-          receiver = &candidate;
-          break;
-        }
-      }
-      if (receiver == nullptr) break;  // hands only fill up: no later k draws either
-      receiver->hand.push_back(*table.draw_card());
-    }
-  }
+  if (power(CardSuit::Diamonds)) draw_for_diamonds(damage);
   if (power(CardSuit::Clubs)) damage = static_cast<std::uint16_t>(damage * 2);
+  return damage;
+}
 
-  if (enemy == nullptr) return GameResult::Won();
-  enemy->take_damage(damage);
-  if (enemy->health() <= 0) {
-    if (enemy->health() < 0) {
-      table.discard_card(enemy->card());
-    } else {
-      table.add_to_top_of_tavern_deck(enemy->card());
+template <std::size_t N>
+void State<N>::draw_for_diamonds(std::uint16_t count) {
+  for (std::size_t k = 0; k < count && !table.tavern_deck.empty(); ++k) {
+    Player* receiver = nullptr;
+    for (std::size_t offset = 0; offset < N; ++offset) {
+      Player& candidate = players[(k + offset) % N];
+      if (candidate.hand.size() < max_hand_size) {
+        receiver = &candidate;
+        break;
+      }
     }
-    table.discard_attack_cards();
-    table.next_enemy();
-    ++level;
-    return std::nullopt;
+    if (receiver == nullptr) break;  // hands only fill up: no later k draws either
+    receiver->hand.push_back(*table.draw_card());
   }
-  if (action_type.kind == ActionType::Kind::Jester) return std::nullopt;
-  if (player.total_hand_value() < enemy->attack_value()) return GameResult::Lost(level);
-  if (enemy->attack_value() == 0) {
+}
+
+template <std::size_t N>
+bool State<N>::deal_damage(Enemy& enemy, std::uint16_t damage) {
+  enemy.take_damage(damage);
+  if (enemy.health() > 0) return false;
+  if (enemy.health() < 0) {
+    table.discard_card(enemy.card());
+  } else {
+    table.add_to_top_of_tavern_deck(enemy.card());
+  }
+  table.discard_attack_cards();
+  table.next_enemy();
+  ++level;
+  return true;
+}
+
+template <std::size_t N>
+std::optional<GameResult> State<N>::strike_back(const Player& player, const Enemy& enemy) {
+  if (player.total_hand_value() < enemy.attack_value()) return GameResult::Lost(level);
+  if (enemy.attack_value() == 0) {
     next_player();
     action_type = ActionType::play_cards();
   } else {
-    action_type = ActionType::discard(enemy->attack_value());
+    action_type = ActionType::discard(enemy.attack_value());
   }
   return std::nullopt;
 }
@@ -237,9 +279,15 @@ template <std::size_t N>
 void State<N>::append_action_space(std::vector<Action>& out) const {
   const Player& player = current_player();
   switch (action_type.kind) {
-    case ActionType::Kind::PlayCards: attack_actions(player, out); break;
-    case ActionType::Kind::Discard: discard_actions(player, action_type.amount, out); break;
-    case ActionType::Kind::Jester: jester_actions(out); break;
+    case ActionType::Kind::PlayCards:
+      attack_actions(player, out);
+      break;
+    case ActionType::Kind::Discard:
+      discard_actions(player, action_type.amount, out);
+      break;
+    case ActionType::Kind::Jester:
+      jester_actions(out);
+      break;
   }
   if (N == 1 && hand_refills_left > 0) out.push_back(Action::refill_hand());
 }

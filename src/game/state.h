@@ -115,6 +115,21 @@ struct State {
   std::string display_text() const;
 
   friend bool operator==(const State&, const State&) = default;
+
+ private:
+  // The steps of step_play_cards, in the order it runs them (state.cc outlines a turn).
+  // Lifts the enemy's immunity (and applies the spades it blocked); the player names who moves.
+  void play_jester(Enemy* enemy);
+  // Spades, Hearts, Diamonds with the cards' damage; returns the damage after Clubs.
+  std::uint16_t use_suit_powers(const Hand& cards, Enemy* enemy);
+  // Up to count cards from the tavern deck, the k-th to the first with room from player k on.
+  void draw_for_diamonds(std::uint16_t count);
+  // True when the enemy fell: its card is discarded (or, killed exactly, tops the tavern
+  // deck), the attack cards are discarded and the next enemy comes.
+  bool deal_damage(Enemy& enemy, std::uint16_t damage);
+  // The game is lost when the hand cannot cover the attack; else a discard is owed, or with
+  // an attack of 0 the turn passes.
+  std::optional<GameResult> strike_back(const Player& player, const Enemy& enemy);
 };
 
 // Drops every Discard holding a Diamond, unless that would drop everything.
