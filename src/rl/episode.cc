@@ -1,0 +1,80 @@
+#include "rl/episode.h"
+
+#include <stdexcept>
+
+#include "util/debug_text.h"
+
+namespace vardelic::rl {
+
+template <std::size_t N>
+void Episode<N>::reset(const game::State<N>& state) {
+  state_ = state;
+  result_.reset();
+  legal_.build(state_);
+  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+}
+
+template <std::size_t N>
+int Episode<N>::step(std::int64_t id) {
+  if (!legal_.is_legal(id)) throw std::invalid_argument(illegal_message(id));
+  const int before = state_.level;
+  // Stepped on a copy: a move that ends the game leaves the last position as it was.
+  game::State<N> next = state_;
+  if (std::optional<game::GameResult> result = next.step(legal_.action(id))) {
+    result_ = result;
+    legal_.clear();
+    return reward() - before;
+  }
+  state_ = next;
+  legal_.build(state_);
+  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+  return state_.level - before;
+}
+
+template <std::size_t N>
+std::string Episode<N>::illegal_message(std::int64_t id) const {
+  if (done()) {
+    return "action id " + std::to_string(id) + " is not legal: the game is over";
+  }
+  return "action id " + std::to_string(id) + " is not legal (legal ids: " + legal_.ids_text() + ")";
+}
+
+template class Episode<1>;
+template class Episode<2>;
+template class Episode<3>;
+template class Episode<4>;
+
+namespace {
+
+template <std::size_t I, typename Variant, typename... Args>
+Variant make_episode(std::size_t num_players, Args&&... args) {
+  if constexpr (I == 4) {
+    throw std::invalid_argument("Only 1-4 players are allowed");
+  } else {
+    if (num_players == I + 1) return Variant(std::in_place_index<I>, std::forward<Args>(args)...);
+    return make_episode<I + 1, Variant>(num_players, std::forward<Args>(args)...);
+  }
+}
+
+}  // namespace
+
+AnyEpisode::AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed)
+    : episode_(make_episode<0, decltype(episode_)>(num_players, seed)) {}
+
+AnyEpisode::AnyEpisode(const game::StateEnum& state)
+    : episode_(std::visit(
+          [](const auto& s) {
+            using S = std::decay_t<decltype(s)>;
+            return decltype(episode_)(std::in_place_type<Episode<S::kPlayers>>, s);
+          },
+          state)) {}
+
+std::string AnyEpisode::text() const {
+  return visit([](const auto& e) {
+    std::string text = e.state().display_text();
+    if (e.result()) text += "\nResult: " + util::debug_text(*e.result());
+    return text;
+  });
+}
+
+}  // namespace vardelic::rl
