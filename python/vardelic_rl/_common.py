@@ -2,12 +2,12 @@
 
 from __future__ import annotations
 
-import functools
 import numbers
 
 import numpy as np
-import vardelic_rl
 from gymnasium import spaces
+
+import vardelic_rl
 
 NUM_ACTIONS = 261
 MAX_PLAYERS = 4
@@ -38,15 +38,15 @@ def action_id(action: object) -> int:
     return int(action)
 
 
-@functools.cache
-def observation_size(num_players: int) -> int:
-    return int(vardelic_rl.Game(num_players, seed=0).observation(0).shape[0])
+# Observations are plain counts and amounts (see vardelic_rl.OBSERVATION_LAYOUT); none is
+# negative and none reaches this bound (the largest, a hand's attack value, stays below 160).
+OBSERVATION_HIGH = 255.0
 
 
-def observation_space(num_players: int) -> spaces.Box:
+def observation_space() -> spaces.Box:
     """A fresh Box over one player's observation (each environment owns and seeds its own)."""
-    size = observation_size(num_players)
-    return spaces.Box(low=0.0, high=1.0, shape=(size,), dtype=np.float32)
+    return spaces.Box(low=0.0, high=OBSERVATION_HIGH, shape=(vardelic_rl.OBSERVATION_SIZE,),
+                      dtype=np.float32)
 
 
 def mask_space() -> spaces.Box:

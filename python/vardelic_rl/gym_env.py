@@ -21,8 +21,9 @@ from typing import Any, ClassVar
 
 import gymnasium
 import numpy as np
-import vardelic_rl
 from gymnasium import logger, spaces
+
+import vardelic_rl
 
 from . import _common
 
@@ -45,7 +46,7 @@ class VardelicEnv(gymnasium.Env):
         self.num_players = _common.check_num_players(num_players)
         _common.check_render_mode(render_mode, self.metadata["render_modes"])
         self.render_mode = render_mode
-        self.observation_space = _common.observation_space(self.num_players)
+        self.observation_space = _common.observation_space()
         self.action_space = spaces.Discrete(_common.NUM_ACTIONS)
         self.illegal_actions = 0
         self._warned = False

@@ -14,13 +14,15 @@ order (``step`` before ``reset``) raise.
 
 from __future__ import annotations
 
+import operator
 from typing import Any, ClassVar
 
 import numpy as np
-import vardelic_rl
 from gymnasium import logger, spaces
 from pettingzoo import AECEnv
 from pettingzoo.utils import wrappers
+
+import vardelic_rl
 
 from . import _common
 
@@ -30,9 +32,47 @@ ILLEGAL_REWARD = -1.0
 def env(num_players: int = 2, render_mode: str | None = None) -> AECEnv:
     """The environment with PettingZoo's usual wrappers (see the module's notes on illegal ids)."""
     wrapped = raw_env(num_players=num_players, render_mode=render_mode)
-    wrapped = wrappers.TerminateIllegalWrapper(wrapped, illegal_reward=ILLEGAL_REWARD)
-    wrapped = wrappers.AssertOutOfBoundsWrapper(wrapped)
-    return wrappers.OrderEnforcingWrapper(wrapped)
+    wrapped = _TerminateIllegal(wrapped, illegal_reward=ILLEGAL_REWARD)
+    wrapped = _AssertOutOfBounds(wrapped)
+    return _OrderEnforcing(wrapped)
+
+
+# The fields every turn reads. A PettingZoo wrapper forwards a field it does not hold through
+# __getattr__, after a failed lookup, one level per wrapper: with three wrappers that was most
+# of a turn's cost. The subclasses below read them from the unwrapped environment, where they
+# live; the wrappers' own behaviour is unchanged.
+_FIELDS = ("agents", "rewards", "terminations", "truncations", "infos", "agent_selection",
+           "_cumulative_rewards")
+
+
+def _forward(name: str) -> property:
+    def set_field(self, value):
+        setattr(self._raw, name, value)
+
+    return property(operator.attrgetter(f"_raw.{name}"), set_field)
+
+
+def _forward_after_reset(name: str) -> property:
+    def get_field(self):
+        if not self._has_reset:  # as the wrapper's own lookup: no fields before reset()
+            raise AttributeError(f"{name} cannot be accessed before reset")
+        return getattr(self._raw, name)
+
+    return property(get_field, _forward(name).fset)
+
+
+def _with_direct_fields(wrapper: type, forward=_forward) -> type:
+    def __init__(self, env, *args, **kwargs):
+        self._raw = env.unwrapped
+        wrapper.__init__(self, env, *args, **kwargs)
+
+    fields = {name: forward(name) for name in _FIELDS}
+    return type(wrapper.__name__, (wrapper,), {"__init__": __init__, **fields})
+
+
+_TerminateIllegal = _with_direct_fields(wrappers.TerminateIllegalWrapper)
+_AssertOutOfBounds = _with_direct_fields(wrappers.AssertOutOfBoundsWrapper)
+_OrderEnforcing = _with_direct_fields(wrappers.OrderEnforcingWrapper, _forward_after_reset)
 
 
 class raw_env(AECEnv):
@@ -49,7 +89,7 @@ class raw_env(AECEnv):
         self.possible_agents = [f"player_{i}" for i in range(self.num_players)]
         self._index = {agent: i for i, agent in enumerate(self.possible_agents)}
         self.observation_spaces = {
-            agent: spaces.Dict({"observation": _common.observation_space(self.num_players),
+            agent: spaces.Dict({"observation": _common.observation_space(),
                                 "action_mask": _common.mask_space()})
             for agent in self.possible_agents}
         self.action_spaces = {agent: spaces.Discrete(_common.NUM_ACTIONS)

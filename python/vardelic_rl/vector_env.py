@@ -10,10 +10,11 @@ from typing import Any, ClassVar
 
 import gymnasium
 import numpy as np
-import vardelic_rl
 from gymnasium import spaces
 from gymnasium.vector import AutoresetMode
 from gymnasium.vector.utils import batch_space
+
+import vardelic_rl
 
 from . import _common
 
@@ -45,7 +46,7 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
         self.render_mode = None
         self.copy = copy
         self._batch = vardelic_rl.VectorEnv(num_envs, self.num_players, num_threads=num_threads)
-        self.single_observation_space = _common.observation_space(self.num_players)
+        self.single_observation_space = _common.observation_space()
         self.single_action_space = spaces.Discrete(_common.NUM_ACTIONS)
         self.observation_space = batch_space(self.single_observation_space, num_envs)
         self.action_space = batch_space(self.single_action_space, num_envs)
@@ -65,12 +66,7 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
     def step(self, actions):
         if not self._started:
             raise gymnasium.error.ResetNeeded("call reset() before step()")
-        actions = np.asarray(actions)
-        if actions.shape != (self.num_envs,) or actions.dtype.kind not in "iu":
-            raise ValueError(f"actions must be {self.num_envs} integer ids, "
-                             f"got shape {actions.shape} of {actions.dtype}")
-        # The batch takes int64 ids; any integer array converts (a copy only when needed).
-        actions = actions.astype(np.int64, copy=False)
+        # The batch checks shape, dtype and legality before any game moves.
         observations, masks, rewards, terminations = self._batch.step(actions)
         return (self._out(observations), self._out(rewards), self._out(terminations),
                 self._truncations.copy() if self.copy else self._truncations,
@@ -87,4 +83,6 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
 
     def _infos(self, masks: np.ndarray) -> dict[str, np.ndarray]:
         self._masks = masks
-        return {"action_mask": self._out(masks), "_action_mask": self._has_mask.copy()}
+        return {"action_mask": self._out(masks), "_action_mask": self._has_mask.copy(),
+                "player": self._batch.current_players().copy(),
+                "_player": self._has_mask.copy()}
