@@ -29,7 +29,10 @@ def check_render_mode(render_mode: object, modes: list[str]) -> None:
 
 def action_id(action: object) -> int:
     """An action id as an int: integers of any kind (a 0-d array too), 0 to 260."""
-    if isinstance(action, np.ndarray) and action.shape == ():
+    if type(action) is int or type(action) is np.int64:  # the usual kinds, checked cheaply
+        if 0 <= action < NUM_ACTIONS:
+            return int(action)
+    elif isinstance(action, np.ndarray) and action.shape == ():
         action = action[()]
     if isinstance(action, (bool, np.bool_)) or not isinstance(action, numbers.Integral):
         raise TypeError(f"an action id must be an integer, not {type(action).__name__}")
