@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rl/observation.h"
 #include "util/failure.h"
 
 namespace vardelic::rl {
@@ -68,7 +69,8 @@ std::optional<int> action_id(const game::State<N>& state, const game::Action& ac
 }
 
 void LegalActions::clear() {
-  for (std::int16_t id : ids_) index_[id] = -1;
+  // One vectorised fill beats resetting a discard's hundred-odd scattered entries.
+  index_.fill(-1);
   ids_.clear();
   actions_.clear();
 }
@@ -77,11 +79,33 @@ template <std::size_t N>
 void LegalActions::build(const game::State<N>& state) {
   clear();
   state.append_action_space(actions_);
+  // A hand of distinct cards (every hand but one holding both jesters) maps each card to one
+  // slot, so an action's id is the OR of its cards' slot bits; the general matching above is
+  // only needed for twins. This runs for every position of every game of a batch.
+  const Hand& hand = state.current_player().hand;
+  std::array<std::uint8_t, kCardKinds> slot_bit{};
+  bool twins = false;
+  for (std::size_t slot = 0; slot < hand.size(); ++slot) {
+    std::uint8_t& bit = slot_bit[card_kind(hand[slot])];
+    twins |= bit != 0;
+    bit = static_cast<std::uint8_t>(1u << slot);
+  }
   for (std::size_t i = 0; i < actions_.size(); ++i) {
-    std::optional<int> id = action_id(state, actions_[i]);
+    const game::Action& action = actions_[i];
+    std::optional<int> id;
+    const ActionKind kind = action.kind();
+    if (!twins && (kind == ActionKind::Play || kind == ActionKind::AnimalCombo ||
+                   kind == ActionKind::Combo || kind == ActionKind::Discard)) {
+      unsigned bits = 0;
+      for (Card card : action.cards()) bits |= slot_bit[card_kind(card)];
+      id = static_cast<int>(bits);
+    } else {
+      id = action_id(state, action);
+    }
     // The game lists only actions of the hand to move: anything else is a broken rule.
-    if (!id)
-      throw util::Failure("a listed action has no action id: " + game::action_text(actions_[i]));
+    if (!id || (*id == 0 && kind != ActionKind::Yield)) {
+      throw util::Failure("a listed action has no action id: " + game::action_text(action));
+    }
     if (index_[*id] >= 0) continue;  // the same id again: the first in list order keeps it
     index_[*id] = static_cast<std::int16_t>(i);
     ids_.push_back(static_cast<std::int16_t>(*id));

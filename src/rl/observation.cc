@@ -56,7 +56,8 @@ void write_observation(const game::State<N>& state, std::size_t observer, float*
 
   if (const game::Enemy* enemy = table.current_enemy()) {
     const Card card = enemy->card();
-    const int start_health = game::Enemy::create(card).health();
+    // Starting health by rank (Jack 20, Queen 30, King 40), without building a fresh enemy.
+    const int start_health = 20 + 10 * static_cast<int>(enemy_kind(card) / 4);
     out[field::kEnemyPresent] = 1.0f;
     out[field::kEnemyCard + enemy_kind(card)] = 1.0f;
     out[field::kEnemyDamage] = static_cast<float>(start_health - enemy->health());

@@ -111,38 +111,6 @@ TEST(VectorEnv, ResetKeepsUnplayedGamesAndStartsPlayedOnesAnew) {
   EXPECT_EQ(snapshot(env), dealt);
 }
 
-// An illegal id anywhere in the batch names its game and id, and no game moves.
-TEST(VectorEnv, RefusesABatchWithAnIllegalIdAndChangesNoGame) {
-  VectorEnv env(4, 3, 8, 2), twin(4, 3, 8, 2);
-  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(2);
-  std::vector<std::int64_t> actions = draw(env, rng);
-  for (std::int64_t bad : {std::int64_t{-1}, std::int64_t{261}, std::int64_t{256}}) {
-    std::vector<std::int64_t> wrong = actions;
-    wrong[2] = bad;
-    try {
-      env.step(wrong);
-      FAIL() << "stepped with id " << bad;
-    } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find("game 2: action id " + std::to_string(bad)),
-                std::string::npos)
-          << e.what();
-    }
-    EXPECT_EQ(snapshot(env), snapshot(twin));
-  }
-  EXPECT_THROW(env.step(std::vector<std::int64_t>(3, 0)), std::invalid_argument);
-  env.step(actions);
-  twin.step(actions);
-  EXPECT_EQ(snapshot(env), snapshot(twin));
-}
-
-TEST(VectorEnv, RefusesImpossibleSizes) {
-  EXPECT_THROW(VectorEnv(0, 2, 1, 1), std::invalid_argument);
-  EXPECT_THROW(VectorEnv(2, 5, 1, 1), std::invalid_argument);
-  EXPECT_THROW(VectorEnv(2, 0, 1, 1), std::invalid_argument);
-  EXPECT_THROW(VectorEnv(2, 2, 1, 0), std::invalid_argument);
-  EXPECT_EQ(VectorEnv(2, 2, 1, 8).num_threads(), 2u);
-}
-
 TEST(WorkerPool, RunsEveryIndexOncePerRunAndPassesOnAFailure) {
   WorkerPool pool(3);
   std::array<std::atomic<int>, 3> runs{};

@@ -160,6 +160,10 @@ def test_change_player_and_refill_ids_name_the_listed_actions():
         (lambda: rl.encode("state"), TypeError, "state"),
         (lambda: rl.to_action(object(), 0), TypeError, "state"),
         (lambda: rl.PolicyPlayer(3), TypeError, "policy must be callable, not int"),
+        (lambda: rl.Game(2).step(1.0), TypeError, "action_id must be an int, not float"),
+        (lambda: rl.Game(2).step(True), TypeError, "action_id must be an int, not bool"),
+        (lambda: rl.Game(2).step(2**70), ValueError, "action id 9223372036854775807 is not legal"),
+        (lambda: rl.Game(2).step(-(2**70)), ValueError, "action id -9223372036854775808 is not"),
     ],
 )
 def test_bad_arguments_raise_clear_errors(call, error, message):
@@ -174,7 +178,7 @@ def test_seeds_are_reproducible_and_an_unseeded_game_is_dealt_from_entropy():
 
 
 def test_policy_player_sits_beside_builtin_players_and_its_errors_pass_through():
-    policy = rl.PolicyPlayer(lambda observation, mask: int(np.flatnonzero(mask)[0]))
+    policy = rl.PolicyPlayer(lambda observation, mask: np.flatnonzero(mask)[0])  # numpy int
     result = vardelic.VardelicGame([policy, vardelic.players.RandomPlayer(seed=1)], 5).playout()
     assert int(result) in (0, 1)
 

@@ -119,6 +119,10 @@ def test_an_illegal_id_names_its_game_and_no_game_moves(dtype):
     stepped = env.step(list(actions))  # a plain list of ints is accepted too
     for mine, theirs in zip(stepped, twin.step(actions), strict=True):
         np.testing.assert_array_equal(mine, theirs)
+    actions = draw(stepped[1], rng)
+    strided = np.repeat(actions, 2).astype(np.int16)[::2]  # a view with a stride of two ids
+    for mine, theirs in zip(env.step(strided), twin.step(actions), strict=True):
+        np.testing.assert_array_equal(mine, theirs)
 
 
 def test_reset_keeps_unplayed_deals_and_restarts_sequences_from_a_seed():

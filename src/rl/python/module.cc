@@ -28,7 +28,6 @@ static_assert(sizeof(bool) == 1, "terminations are handed out as numpy booleans"
 
 using Vector = nb::ndarray<nb::numpy, float, nb::ndim<1>>;
 using Matrix = nb::ndarray<nb::numpy, float, nb::ndim<2>>;
-using MaskVector = nb::ndarray<nb::numpy, std::int8_t, nb::ndim<1>>;
 using MaskMatrix = nb::ndarray<nb::numpy, std::int8_t, nb::ndim<2>>;
 
 // The `vardelic` module and its C API, imported on first use: Game and VectorEnv work
@@ -88,6 +87,25 @@ std::optional<std::uint64_t> to_seed(nb::handle seed) {
     PyErr_Clear();
     throw nb::value_error(
         ("seed must lie in [0, 2**64), got " + std::string(nb::str(number).c_str())).c_str());
+  }
+  return value;
+}
+
+// An action id: any integer (numpy's too). One beyond the int64 range is kept as the nearest
+// int64, which no id is, so that it is refused as not legal rather than as a wrong type.
+std::int64_t to_id(nb::handle id) {
+  if (PyBool_Check(id.ptr()) || !PyIndex_Check(id.ptr())) {
+    throw nb::type_error(
+        ("action_id must be an int, not " + std::string(nb::type_name(id.type()).c_str())).c_str());
+  }
+  nb::object number = nb::steal(PyNumber_Index(id.ptr()));
+  if (!number) throw nb::python_error();
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (value == -1 && PyErr_Occurred()) throw nb::python_error();
+  if (overflow != 0) {
+    return overflow > 0 ? std::numeric_limits<std::int64_t>::max()
+                        : std::numeric_limits<std::int64_t>::min();
   }
   return value;
 }
@@ -252,9 +270,12 @@ NB_MODULE(_vardelic_rl, m) {
           },
           "1 at the legal action ids of the player to move (all 0 once the game is over).")
       .def("current_player", &AnyEpisode::current_player, "The player to move.")
-      .def("step", &AnyEpisode::step, "action_id"_a,
-           "Plays a legal action id; returns the enemies it defeated. ValueError for an id that "
-           "is not legal, and nothing changes.")
+      .def(
+          "step",
+          [](AnyEpisode& self, nb::handle action_id) { return self.step(to_id(action_id)); },
+          "action_id"_a,
+          "Plays a legal action id; returns the enemies it defeated. ValueError for an id that "
+          "is not legal, and nothing changes.")
       .def_prop_ro("done", &AnyEpisode::done)
       .def_prop_ro("reward", &AnyEpisode::reward, "Enemies defeated so far; 12 after a win.")
       .def_prop_ro(
@@ -350,12 +371,13 @@ NB_MODULE(_vardelic_rl, m) {
       "state"_a, "(observation, mask) of a vardelic PyState, for its player to move.");
   m.def(
       "to_action",
-      [](nb::handle state, long long action_id) {
+      [](nb::handle state, nb::handle action_id) {
         const AnyEpisode episode(state_of(state));
-        if (!episode.legal().is_legal(action_id)) {
-          throw nb::value_error(episode.illegal_message(action_id).c_str());
+        const std::int64_t id = to_id(action_id);
+        if (!episode.legal().is_legal(id)) {
+          throw nb::value_error(episode.illegal_message(id).c_str());
         }
-        return action_object(episode.legal().action(action_id));
+        return action_object(episode.legal().action(id));
       },
       "state"_a, "action_id"_a, "The vardelic action object of a legal id of a PyState.");
 }
