@@ -4,6 +4,10 @@
 several threads; ``encode``, ``to_action`` and ``PolicyPlayer`` let a policy that maps
 (observation, mask) to an id sit at a ``vardelic.VardelicGame`` table. The README documents
 the action ids and the observation layout.
+
+With the ``rl`` extra installed, importing the package also registers the Gymnasium
+environment ``vardelic/Vardelic-v0`` and exports ``VardelicEnv`` and ``VardelicVectorEnv``;
+``vardelic_rl.pettingzoo`` holds the PettingZoo AEC environment.
 """
 
 from ._vardelic_rl import (
@@ -21,6 +25,16 @@ from ._vardelic_rl import (
 )
 from .policy import PolicyPlayer
 
+try:
+    import gymnasium as _gymnasium  # noqa: F401  (optional: the rl extra)
+except ModuleNotFoundError:
+    _environments = []
+else:
+    from .gym_env import VardelicEnv  # registers vardelic/Vardelic-v0
+    from .vector_env import VardelicVectorEnv
+
+    _environments = ["VardelicEnv", "VardelicVectorEnv"]
+
 __all__ = [
     "CHANGE_PLAYER",
     "NUM_ACTIONS",
@@ -34,4 +48,5 @@ __all__ = [
     "VectorEnv",
     "encode",
     "to_action",
+    *_environments,
 ]
