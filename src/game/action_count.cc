@@ -1,5 +1,6 @@
 #include "game/action_count.h"
 
+#include <algorithm>
 #include <bit>
 #include <string>
 
@@ -12,6 +13,14 @@ namespace {
 // n choose k for the at most four same-value cards of a combo.
 constexpr std::uint8_t kChoose[5][5] = {
     {1, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 2, 1, 0, 0}, {1, 3, 3, 1, 0}, {1, 4, 6, 4, 1}};
+
+// For every subset mask of up to 8 positions, 1 in the byte of its size (size 1 in the lowest).
+constexpr std::array<std::uint64_t, 256> kSizeUnit = [] {
+  std::array<std::uint64_t, 256> units{};
+  for (unsigned mask = 1; mask < 256; ++mask)
+    units[mask] = std::uint64_t{1} << 8 * (std::popcount(mask) - 1);
+  return units;
+}();
 
 constexpr CardValue kComboValues[] = {CardValue::Two, CardValue::Three, CardValue::Four,
                                       CardValue::Five};
@@ -43,15 +52,19 @@ IndexedActionSpace<N>::IndexedActionSpace(const State<N>& state, bool pruned)
   const Hand& hand = *hand_;
   switch (kind_) {
     case ActionType::Kind::PlayCards: {
-      // Pruning only drops discards: an attack's list is the same either way.
-      std::size_t animals = 0;
-      for (Card first : hand) {
-        if (first.value != CardValue::Ace) continue;
-        for (Card second : hand) animals += pairs_with_ace(first, second) ? 1 : 0;
-      }
+      // Pruning only drops discards: an attack's list is the same either way. One pass counts
+      // the cards per value; an Ace pairs with every other card but the jester and the Aces
+      // of its own or a higher suit, so the a Aces of a hand with c non-jester cards give
+      // a * (c - a) pairs with other cards and a * (a - 1) / 2 pairs of Aces.
+      std::array<std::uint8_t, 14> per_value{};
+      for (Card card : hand) ++per_value[static_cast<std::size_t>(card.value)];
+      const std::size_t aces = per_value[static_cast<std::size_t>(CardValue::Ace)];
+      const std::size_t others =
+          hand.size() - per_value[static_cast<std::size_t>(CardValue::Jester)] - aces;
+      const std::size_t animals = aces * others + aces * (aces - (aces > 0 ? 1 : 0)) / 2;
       std::size_t combos = 0;
       for (CardValue value : kComboValues) {
-        const std::size_t m = same_value(hand, value).size();
+        const std::size_t m = std::min<std::size_t>(per_value[static_cast<std::size_t>(value)], 4);
         for (std::size_t size = 2; size <= m && attack_value(value) * size <= 10; ++size) {
           combos += kChoose[m][size];
         }
@@ -64,39 +77,43 @@ IndexedActionSpace<N>::IndexedActionSpace(const State<N>& state, bool pruned)
     case ActionType::Kind::Discard: {
       const std::size_t n = hand.size();
       if (n == 0 || attack_sum(hand) < amount_) break;  // nothing covers the amount
+      // Every subset's worth, the table doubling with each position (plain loops that the
+      // compiler vectorises).
       std::uint8_t diamonds = 0;
-      std::array<std::uint16_t, 8> values{};
+      worth_[0] = 0;
       for (std::size_t i = 0; i < n; ++i) {
-        values[i] = hand[i].attack_value();
+        const std::uint16_t value = hand[i].attack_value();
         if (hand[i].suit == CardSuit::Diamonds)
           diamonds = static_cast<std::uint8_t>(diamonds | 1u << i);
-      }
-      // Every subset's worth from the subset without its lowest position; then the covering
-      // subsets per size, all of them and those without a Diamond.
-      std::array<std::uint8_t, 9> covering{};
-      std::array<std::uint8_t, 9> clean{};
-      worth_[0] = 0;
-      for (unsigned mask = 1; mask < (1u << n); ++mask) {
-        const auto worth =
-            static_cast<std::uint16_t>(worth_[mask & (mask - 1)] + values[std::countr_zero(mask)]);
-        worth_[mask] = worth;
-        if (worth >= amount_) {
-          const int size = std::popcount(mask);
-          ++covering[size];
-          clean[size] += (mask & diamonds) == 0 ? 1 : 0;
+        const unsigned half = 1u << i;
+        // The two halves never overlap; saying so lets the loop be vectorised.
+        const std::uint16_t* __restrict low = worth_.data();
+        std::uint16_t* __restrict high = worth_.data() + half;
+        for (unsigned mask = 0; mask < half; ++mask) {
+          high[mask] = static_cast<std::uint16_t>(low[mask] + value);
         }
       }
-      std::size_t clean_total = 0;
-      for (std::uint8_t c : clean) clean_total += c;
+      // The covering subsets per size, all of them and those without a Diamond, counted in
+      // the bytes of one word each (at most 70 subsets share a size).
+      std::uint64_t covering = 0;
+      std::uint64_t clean = 0;
+      const std::uint16_t amount = amount_;
+      for (unsigned mask = 1; mask < (1u << n); ++mask) {
+        const std::uint64_t unit = kSizeUnit[mask] & (std::uint64_t{0} - (worth_[mask] >= amount));
+        covering += unit;
+        clean += unit & (std::uint64_t{0} - ((mask & diamonds) == 0));
+      }
       // prune_bad_moves keeps the clean discards (and a solo RefillHand, which is never
       // dropped) unless that would leave nothing; then the list stays whole.
-      if (pruned && (clean_total > 0 || refill_)) {
-        per_size_ = clean;
+      std::uint64_t listed = covering;
+      if (pruned && (clean != 0 || refill_)) {
+        listed = clean;
         excluded_ = diamonds;
-      } else {
-        per_size_ = covering;
       }
-      for (std::uint8_t c : per_size_) listed_ += c;
+      for (std::size_t size = 1; size <= 8; ++size) {
+        per_size_[size] = static_cast<std::uint8_t>(listed >> 8 * (size - 1));
+        listed_ += per_size_[size];
+      }
       break;
     }
     case ActionType::Kind::Jester:
