@@ -14,9 +14,12 @@
 //   M::MoveEvaluation   what the evaluator says of a move, kept in each edge
 //   M::Player, M::Move, M::MoveList
 //
+// A configuration may also store its moves in the edges in a compact form (concept
+// CompactMoves): it names M::MoveCode and the static M::encode_move / M::decode_move.
+//
 // Tree layout. The tree owns the root; every other node is owned by the one edge whose `owned`
-// flag is set (or by the orphaned list). Each node is a single allocation holding the node and
-// its edges, so creating a node costs one allocation:
+// flag is set (or by the orphaned list). Each node is a single allocation holding the node and,
+// right behind it, its edges, so creating a node costs one allocation:
 //
 //   SearchTree ── root ──> [ SearchNode | MoveInfo 0 | MoveInfo 1 | MoveInfo 2 ]
 //                                            │ child (owned)          │ child (owned)
@@ -57,6 +60,27 @@ namespace vardelic::search {
 // The per-node data, per-thread data or move evaluation of a configuration that needs none.
 struct Empty {};
 
+// The move evaluations of an empty evaluation type: only their number, so that a node of a
+// configuration without move evaluations allocates nothing for them.
+template <class E>
+class EmptyEvaluationList {
+ public:
+  static_assert(std::is_empty_v<E> && std::is_default_constructible_v<E>);
+  EmptyEvaluationList() = default;
+  explicit EmptyEvaluationList(std::size_t size) : size_(size) {}
+  std::size_t size() const { return size_; }
+  E operator[](std::size_t /*index*/) const { return E{}; }
+
+ private:
+  std::size_t size_ = 0;
+};
+
+// What an evaluator returns for a new state's moves, one per move in order: a std::vector,
+// or for an empty evaluation type an EmptyEvaluationList.
+template <class E>
+using MoveEvaluationList =
+    std::conditional_t<std::is_empty_v<E>, EmptyEvaluationList<E>, std::vector<E>>;
+
 inline constexpr const char kCycleMessage[] =
     "cycle detected! you should do one of the following:\n- make states acyclic\n- remove "
     "transposition table\n- change cycle_behaviour()";
@@ -74,8 +98,8 @@ struct UseThisEvalWhenCycleDetected {
   E evaluation;
 };
 template <class E>
-using CycleBehaviour = std::variant<Ignore, UseCurrentEvalWhenCycleDetected,
-                                    PanicWhenCycleDetected, UseThisEvalWhenCycleDetected<E>>;
+using CycleBehaviour = std::variant<Ignore, UseCurrentEvalWhenCycleDetected, PanicWhenCycleDetected,
+                                    UseThisEvalWhenCycleDetected<E>>;
 
 template <class M>
 class SearchNode;
@@ -134,44 +158,45 @@ struct MCTSDefaults {
 // Game-state interface: a copyable value changed in place by make_move. An empty move list
 // marks a terminal state; the engine creates a node's edges in the list's order.
 template <class S, class M>
-concept GameState =
-    std::copy_constructible<S> && std::ranges::sized_range<typename M::MoveList> &&
-    requires(S& s, const S& cs, const typename M::Move& move) {
-      { cs.current_player() } -> std::convertible_to<typename M::Player>;
-      { cs.available_moves() } -> std::convertible_to<typename M::MoveList>;
-      s.make_move(move);
-    };
+concept GameState = std::copy_constructible<S> && std::ranges::sized_range<typename M::MoveList> &&
+                    requires(S& s, const S& cs, const typename M::Move& move) {
+                      { cs.current_player() } -> std::convertible_to<typename M::Player>;
+                      { cs.available_moves() } -> std::convertible_to<typename M::MoveList>;
+                      s.make_move(move);
+                    };
 
 // Evaluator interface. evaluate_new_state gets a null handle for the root and returns one move
-// evaluation per move, in order, plus the state's evaluation. Called by every worker at once.
+// evaluation per move, in order (MoveEvaluationList), plus the state's evaluation. Called by
+// every worker at once.
 template <class E, class M>
-concept Evaluator = requires(const E& e, const typename M::State& state,
-                             const typename M::MoveList& moves, const SearchHandle<M>* maybe_handle,
-                             const SearchHandle<M>& handle,
-                             const typename M::StateEvaluation& evaluation,
-                             const typename M::Player& player) {
-  {
-    e.evaluate_new_state(state, moves, maybe_handle)
-  } -> std::same_as<
-      std::pair<std::vector<typename M::MoveEvaluation>, typename M::StateEvaluation>>;
-  {
-    e.evaluate_existing_state(state, evaluation, handle)
-  } -> std::convertible_to<typename M::StateEvaluation>;
-  { e.interpret_evaluation_for_player(evaluation, player) } -> std::convertible_to<int64_t>;
-};
+concept Evaluator =
+    requires(const E& e, const typename M::State& state, const typename M::MoveList& moves,
+             const SearchHandle<M>* maybe_handle, const SearchHandle<M>& handle,
+             const typename M::StateEvaluation& evaluation, const typename M::Player& player) {
+      {
+        e.evaluate_new_state(state, moves, maybe_handle)
+      } -> std::same_as<
+          std::pair<MoveEvaluationList<typename M::MoveEvaluation>, typename M::StateEvaluation>>;
+      {
+        e.evaluate_existing_state(state, evaluation, handle)
+      } -> std::convertible_to<typename M::StateEvaluation>;
+      { e.interpret_evaluation_for_player(evaluation, player) } -> std::convertible_to<int64_t>;
+    };
 
 template <class M>
 class MoveInfo;
 
 // Tree-policy interface: choose_child returns a pointer into `moves` (never empty when the
 // engine calls it); nullptr makes the playout fail. Called by every worker at once.
+// validate_evaluations sees a new node's move evaluations; an empty evaluation type has
+// nothing to validate, so the engine does not call it then.
 template <class P, class M>
-concept TreePolicy = requires(const P& p, std::span<const MoveInfo<M>> moves,
-                              const SearchHandle<M>& handle,
-                              std::span<const typename M::MoveEvaluation> evaluations) {
-  { p.choose_child(moves, handle) } -> std::convertible_to<const MoveInfo<M>*>;
-  p.validate_evaluations(evaluations);
-};
+concept TreePolicy =
+    requires(const P& p, std::span<const MoveInfo<M>> moves, const SearchHandle<M>& handle,
+             std::span<const typename M::MoveEvaluation> evaluations) {
+      { p.choose_child(moves, handle) } -> std::convertible_to<const MoveInfo<M>*>;
+      p.validate_evaluations(evaluations);
+    };
 
 // Transposition-table interface: lookup gives a node stored for an equal state (or nullptr);
 // insert stores the node, or returns the node already stored for an equal state (or nullptr).
@@ -181,6 +206,26 @@ concept TranspositionTable = requires(T& t, const typename M::State& state, Sear
                                       const SearchHandle<M>& handle) {
   { t.lookup(state, handle) } -> std::convertible_to<SearchNode<M>*>;
   { t.insert(state, node, handle) } -> std::convertible_to<SearchNode<M>*>;
+};
+
+// Optional compact storage of moves in edges: a configuration naming M::MoveCode stores
+// M::encode_move(move) in each edge, and MoveInfo::get_move() gives M::decode_move(code), which
+// must equal the move listed. Codes need no state to decode.
+template <class M>
+concept CompactMoves = requires(const typename M::Move& move, const typename M::MoveCode& code) {
+  { M::encode_move(move) } -> std::same_as<typename M::MoveCode>;
+  { M::decode_move(code) } -> std::convertible_to<typename M::Move>;
+};
+
+// What an edge stores of its move.
+template <class M>
+struct StoredMove {
+  using type = typename M::Move;
+};
+template <class M>
+  requires CompactMoves<M>
+struct StoredMove<M> {
+  using type = typename M::MoveCode;
 };
 
 // One per worker thread. Every new ThreadData starts its tie-break generator from the same words.
@@ -225,54 +270,80 @@ class NodeHandle {
   const SearchNode<M>* node_;
 };
 
-// An edge: a move of its node, the evaluator's view of it, the child once expanded, statistics.
-// Fields are arranged by alignment so that an edge stays small: 64 bytes with the game's Action.
+// An edge: a move of its node (or its code, CompactMoves), the evaluator's view of it, the child
+// once expanded, statistics. The child pointer carries the `owned` flag in its lowest bit (nodes
+// are allocated with at least 2-byte alignment), so that an edge of a compact move is 32 bytes.
 template <class M>
 class MoveInfo {
  public:
+  using Stored = typename StoredMove<M>::type;
+  // A compact move is decoded on every call, so it is returned by value.
+  using MoveResult = std::conditional_t<CompactMoves<M>, typename M::Move, const typename M::Move&>;
+
   MoveInfo(typename M::Move mov, typename M::MoveEvaluation move_evaluation)
-      : mov_(std::move(mov)), move_evaluation_(std::move(move_evaluation)) {}
+      : mov_(store(std::move(mov))), move_evaluation_(std::move(move_evaluation)) {}
   MoveInfo(const MoveInfo&) = delete;
   MoveInfo& operator=(const MoveInfo&) = delete;
 
-  const typename M::Move& get_move() const { return mov_; }
+  MoveResult get_move() const {
+    if constexpr (CompactMoves<M>) {
+      return M::decode_move(mov_);
+    } else {
+      return mov_;
+    }
+  }
   const typename M::MoveEvaluation& move_evaluation() const { return move_evaluation_; }
   uint64_t visits() const { return stats_.visits.load(std::memory_order_relaxed); }
   // The edge's sum_evaluations: the sum of the values backed up through it.
   int64_t sum_rewards() const { return stats_.sum_evaluations.load(std::memory_order_relaxed); }
   const NodeStats& stats() const { return stats_; }
   // The expanded child, or none. Acquire pairs with the release of the publishing
-  // compare-exchange, so the child's edges and evaluation are visible to the reader.
+  // compare-exchange (and of the store that then sets `owned`), so the child's edges and
+  // evaluation are visible to the reader.
   std::optional<NodeHandle<M>> child() const {
-    const SearchNode<M>* node = child_.load(std::memory_order_acquire);
+    const SearchNode<M>* node = node_of(link_.load(std::memory_order_acquire));
     if (node == nullptr) return std::nullopt;
     return NodeHandle<M>(node);
   }
   // Whether this edge owns (and will release) its child. Relaxed: read only after the workers
   // that set it were joined.
-  bool owned() const { return owned_.load(std::memory_order_relaxed); }
+  bool owned() const { return (link_.load(std::memory_order_relaxed) & kOwned) != 0; }
 
  private:
   friend class SearchTree<M>;
+  static constexpr std::uintptr_t kOwned = 1;
+
+  static Stored store(typename M::Move&& mov) {
+    if constexpr (CompactMoves<M>) {
+      return M::encode_move(mov);
+    } else {
+      return std::move(mov);
+    }
+  }
+  static SearchNode<M>* node_of(std::uintptr_t link) {
+    return reinterpret_cast<SearchNode<M>*>(link & ~kOwned);
+  }
+  static std::uintptr_t link_of(SearchNode<M>* node) {
+    return reinterpret_cast<std::uintptr_t>(node);
+  }
 
   NodeStats stats_;
-  std::atomic<SearchNode<M>*> child_{nullptr};
-  // Potentially overlapping, so `owned_` may live in the move's tail padding (an Action's 7
-  // spare bytes: 64-byte edges instead of 72).
-  [[no_unique_address]] typename M::Move mov_;
-  std::atomic<bool> owned_{false};
+  std::atomic<std::uintptr_t> link_{0};  // the child, or 0; bit 0: owned
+  // Potentially overlapping, so a small move and an empty evaluation take no padding of their own.
+  [[no_unique_address]] Stored mov_;
   [[no_unique_address]] typename M::MoveEvaluation move_evaluation_;
 };
 
-// A node: its edges (fixed when the node is created), per-node data, the evaluation of its state
-// and statistics. Created and released only by SearchTree.
+// A node: its edges (fixed when the node is created, stored right behind it in the same
+// allocation), per-node data, the evaluation of its state and statistics. Created and released
+// only by SearchTree.
 template <class M>
 class SearchNode {
  public:
   SearchNode(const SearchNode&) = delete;
   SearchNode& operator=(const SearchNode&) = delete;
 
-  std::span<const MoveInfo<M>> moves() const { return {moves_, num_moves_}; }
+  std::span<const MoveInfo<M>> moves() const { return {edges(), num_moves_}; }
   const typename M::NodeData& data() const { return data_; }
   const typename M::StateEvaluation& evaln() const { return evaln_; }
   const NodeStats& stats() const { return stats_; }
@@ -284,30 +355,36 @@ class SearchNode {
   static_assert(alignof(Edge) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
   static_assert(alignof(SearchNode*) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
 
-  SearchNode(Edge* moves, uint32_t num_moves, typename M::StateEvaluation evaln)
-      : moves_(moves), num_moves_(num_moves), evaln_(std::move(evaln)) {}
-  ~SearchNode() { std::destroy(moves_, moves_ + num_moves_); }
+  SearchNode(uint32_t num_moves, typename M::StateEvaluation evaln)
+      : num_moves_(num_moves), evaln_(std::move(evaln)) {}
+  ~SearchNode() { std::destroy(edges(), edges() + num_moves_); }
 
   // Offset of the edge array behind the node inside the node's allocation.
-  static constexpr std::size_t kEdgesOffset =
-      (sizeof(SearchNode) + alignof(Edge) - 1) / alignof(Edge) * alignof(Edge);
+  static constexpr std::size_t edges_offset() {
+    return (sizeof(SearchNode) + alignof(Edge) - 1) / alignof(Edge) * alignof(Edge);
+  }
+  Edge* edges() {
+    return std::launder(
+        reinterpret_cast<Edge*>(reinterpret_cast<std::byte*>(this) + edges_offset()));
+  }
+  const Edge* edges() const { return const_cast<SearchNode*>(this)->edges(); }
 
   static SearchNode* create(typename M::MoveList&& moves,
-                            std::vector<typename M::MoveEvaluation>&& move_evaluations,
+                            MoveEvaluationList<typename M::MoveEvaluation>&& move_evaluations,
                             typename M::StateEvaluation&& evaln) {
     const std::size_t count = std::ranges::size(moves);
     if (count > std::numeric_limits<uint32_t>::max()) {
       throw util::Failure("too many moves for one search node");
     }
-    void* block = ::operator new(kEdgesOffset + count * sizeof(Edge));
-    Edge* edges = reinterpret_cast<Edge*>(static_cast<std::byte*>(block) + kEdgesOffset);
+    void* block = ::operator new(edges_offset() + count * sizeof(Edge));
+    Edge* edges = reinterpret_cast<Edge*>(static_cast<std::byte*>(block) + edges_offset());
     std::size_t built = 0;
     try {
       for (auto& move : moves) {
         std::construct_at(edges + built, std::move(move), std::move(move_evaluations[built]));
         ++built;
       }
-      return ::new (block) SearchNode(edges, static_cast<uint32_t>(count), std::move(evaln));
+      return ::new (block) SearchNode(static_cast<uint32_t>(count), std::move(evaln));
     } catch (...) {
       std::destroy(edges, edges + built);
       ::operator delete(block);
@@ -321,9 +398,8 @@ class SearchNode {
     ::operator delete(static_cast<void*>(node));
   }
 
-  Edge* moves_;
-  uint32_t num_moves_;
   NodeStats stats_;
+  uint32_t num_moves_;
   typename M::StateEvaluation evaln_;
   [[no_unique_address]] typename M::NodeData data_{};
 };
@@ -331,6 +407,9 @@ class SearchNode {
 // The tree of one search: the root node, the state it stands for, the configuration's policy,
 // table and evaluator, and counters. playout() may be called by any number of threads at once;
 // everything else is for the owning thread, or for reading once the playouts have stopped.
+template <MCTS M>
+class MCTSManager;
+
 template <class M>
 class SearchTree {
  public:
@@ -363,10 +442,22 @@ class SearchTree {
   // One playout with the calling thread's data: descend by the tree policy, create at most one
   // node, evaluate, back up. Returns false (changing nothing) when the node limit refuses it.
   // Throws util::Failure on a cycle with PanicWhenCycleDetected or when the policy chooses
-  // nothing; exceptions of the game, evaluator or policy pass through.
-  bool playout(ThreadData<M>& tld) {
-    IncreaseSentinel sentinel(num_nodes_);
-    if (sentinel.num_nodes >= manager_.node_limit()) return false;
+  // nothing; exceptions of the game, evaluator or policy pass through. num_nodes() counts the
+  // node it created by the time it returns.
+  bool playout(ThreadData<M>& tld) { return playout(tld, nullptr); }
+
+  // The playout itself. With an unbounded node limit nothing needs the count of playouts in
+  // progress, so no sentinel touches the shared counter; and when `uncounted` is given, the
+  // nodes this playout creates are added to it instead of to num_nodes, for the caller to add
+  // once (a worker of a parallel run does so when it stops). Either way a single-threaded
+  // sequence of playouts performs the same steps on the tree.
+  bool playout(ThreadData<M>& tld, std::size_t* uncounted) {
+    std::optional<IncreaseSentinel> sentinel;
+    if (manager_.node_limit() != std::numeric_limits<std::size_t>::max()) {
+      sentinel.emplace(num_nodes_);
+      if (sentinel->num_nodes >= manager_.node_limit()) return false;
+      uncounted = nullptr;  // the limit compares against nodes created by every thread so far
+    }
 
     State state = root_state_;
     SmallVector<MoveInfo<M>*, 64> path;
@@ -388,9 +479,9 @@ class SearchTree {
       choice.stats_.visits.fetch_add(1, std::memory_order_relaxed);
       players.push_back(state.current_player());
       path.push_back(&choice);
-      state.make_move(choice.mov_);
+      state.make_move(choice.get_move());
 
-      auto [next, created] = descend(state, choice, *node, tld);
+      auto [next, created] = descend(state, choice, *node, tld, uncounted);
       node = next;
       did_we_create = created;
       // A node made by this playout cannot be on its path already.
@@ -450,6 +541,9 @@ class SearchTree {
   }
 
  private:
+  template <MCTS>
+  friend class MCTSManager;
+
   struct Descent {
     SearchNode<M>* node;
     bool created;
@@ -457,20 +551,22 @@ class SearchTree {
 
   // moves = available_moves(); evaluate; one edge per move, paired with the move evaluations.
   SearchNode<M>* create_node(const State& state, const SearchHandle<M>* handle) {
+    using MoveEvaluation = typename M::MoveEvaluation;
     typename M::MoveList moves = state.available_moves();
     auto [move_evaluations, state_evaluation] = eval_.evaluate_new_state(state, moves, handle);
     if (move_evaluations.size() != std::ranges::size(moves)) {
       throw util::Failure("evaluator returned a move evaluation list of the wrong length");
     }
-    tree_policy_.validate_evaluations(
-        std::span<const typename M::MoveEvaluation>(move_evaluations));
+    if constexpr (!std::is_empty_v<MoveEvaluation>) {
+      tree_policy_.validate_evaluations(std::span<const MoveEvaluation>(move_evaluations));
+    }
     return SearchNode<M>::create(std::move(moves), std::move(move_evaluations),
                                  std::move(state_evaluation));
   }
 
   MoveInfo<M>& choose(SearchNode<M>& node, const SearchHandle<M>& handle) const {
-    MoveInfo<M>* const first = node.moves_;
-    MoveInfo<M>* const last = node.moves_ + node.num_moves_;
+    MoveInfo<M>* const first = node.edges();
+    MoveInfo<M>* const last = first + node.num_moves_;
     const MoveInfo<M>* chosen =
         tree_policy_.choose_child(std::span<const MoveInfo<M>>(first, last), handle);
     if (chosen == nullptr) throw util::Failure("the tree policy chose no move");
@@ -481,35 +577,39 @@ class SearchTree {
   }
 
   // Follows `choice` from `current`, creating and publishing its child if it has none yet.
-  // `state` has already been moved. Returns the node reached and whether this call created it.
+  // `state` has already been moved. Returns the node reached and whether this call created it;
+  // a created node is counted in num_nodes, or in *uncounted when that is given.
   Descent descend(const State& state, MoveInfo<M>& choice, const SearchNode<M>& current,
-                  ThreadData<M>& tld) {
+                  ThreadData<M>& tld, std::size_t* uncounted) {
+    using Edge = MoveInfo<M>;
     // Acquire pairs with the release of the compare-exchange that published the child.
-    if (SearchNode<M>* child = choice.child_.load(std::memory_order_acquire)) {
+    if (SearchNode<M>* child = Edge::node_of(choice.link_.load(std::memory_order_acquire))) {
       return {child, false};
     }
     const SearchHandle<M> handle{&current, &tld, &manager_};
     if (SearchNode<M>* stored = table_.lookup(state, handle)) {
       // The edge links to the stored node without owning it; its owner is elsewhere in the tree.
       transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
-      SearchNode<M>* expected = nullptr;
-      if (!choice.child_.compare_exchange_strong(expected, stored, std::memory_order_release,
-                                                 std::memory_order_acquire)) {
-        return {expected, false};
+      std::uintptr_t expected = 0;
+      if (!choice.link_.compare_exchange_strong(expected, Edge::link_of(stored),
+                                                std::memory_order_release,
+                                                std::memory_order_acquire)) {
+        return {Edge::node_of(expected), false};
       }
       return {stored, false};
     }
 
     // Built completely before the compare-exchange, and kept off the shared tree until it wins.
     SearchNode<M>* created = create_node(state, &handle);
-    SearchNode<M>* expected = nullptr;
+    std::uintptr_t expected = 0;
     // Release on success publishes the node's edges and evaluation to every acquire load of
     // `child`; acquire on failure makes the winner's node visible to this thread.
-    if (!choice.child_.compare_exchange_strong(expected, created, std::memory_order_release,
-                                               std::memory_order_acquire)) {
+    if (!choice.link_.compare_exchange_strong(expected, Edge::link_of(created),
+                                              std::memory_order_release,
+                                              std::memory_order_acquire)) {
       expansion_contention_events_.fetch_add(1, std::memory_order_relaxed);
       SearchNode<M>::destroy(created);
-      return {expected, false};
+      return {Edge::node_of(expected), false};
     }
     if (SearchNode<M>* existing = table_.insert(state, created, handle)) {
       // The table already held a node for this state: continue from it. Another thread may
@@ -517,14 +617,24 @@ class SearchTree {
       // tree is released.
       std::lock_guard<std::mutex> lock(orphaned_mutex_);
       orphaned_.push_back(created);
-      choice.child_.store(existing, std::memory_order_release);
+      choice.link_.store(Edge::link_of(existing), std::memory_order_release);
       delayed_transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
       return {existing, false};
     }
-    // Relaxed: `owned` is read only when the tree is released, after the workers were joined.
-    choice.owned_.store(true, std::memory_order_relaxed);
-    num_nodes_.fetch_add(1, std::memory_order_relaxed);
+    // Only this thread writes the link once its compare-exchange won. The store is a release
+    // like the compare-exchange, since a reader may acquire the node through either value.
+    choice.link_.store(Edge::link_of(created) | Edge::kOwned, std::memory_order_release);
+    if (uncounted != nullptr) {
+      ++*uncounted;
+    } else {
+      num_nodes_.fetch_add(1, std::memory_order_relaxed);
+    }
     return {created, true};
+  }
+
+  // Adds the nodes a worker created without counting them (see playout).
+  void count_nodes(std::size_t created) {
+    if (created != 0) num_nodes_.fetch_add(created, std::memory_order_relaxed);
   }
 
   static bool is_on_path(const SmallVector<SearchNode<M>*, 64>& node_path,
@@ -571,23 +681,22 @@ class SearchTree {
 
   // Recursion depth is the tree's depth, at most max_playout_length + 1.
   static void release_subtree(SearchNode<M>* node) noexcept {
-    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->moves_, node->num_moves_)) {
-      SearchNode<M>* child = edge.child_.load(std::memory_order_relaxed);
-      if (child != nullptr && edge.owned_.load(std::memory_order_relaxed)) release_subtree(child);
+    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->edges(), node->num_moves_)) {
+      SearchNode<M>* child = MoveInfo<M>::node_of(edge.link_.load(std::memory_order_relaxed));
+      if (child != nullptr && edge.owned()) release_subtree(child);
     }
     SearchNode<M>::destroy(node);
   }
 
   static void sync_subtree(SearchNode<M>* node) {
-    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->moves_, node->num_moves_)) {
-      SearchNode<M>* child = edge.child_.load(std::memory_order_relaxed);
+    for (MoveInfo<M>& edge : std::span<MoveInfo<M>>(node->edges(), node->num_moves_)) {
+      SearchNode<M>* child = MoveInfo<M>::node_of(edge.link_.load(std::memory_order_relaxed));
       if (child == nullptr) continue;
       edge.stats_.visits.store(child->stats_.visits.load(std::memory_order_relaxed),
                                std::memory_order_relaxed);
       edge.stats_.sum_evaluations.store(
-          child->stats_.sum_evaluations.load(std::memory_order_relaxed),
-          std::memory_order_relaxed);
-      if (edge.owned_.load(std::memory_order_relaxed)) sync_subtree(child);
+          child->stats_.sum_evaluations.load(std::memory_order_relaxed), std::memory_order_relaxed);
+      if (edge.owned()) sync_subtree(child);
     }
   }
 
@@ -598,7 +707,8 @@ class SearchTree {
   State root_state_;
   SearchNode<M>* root_node_ = nullptr;  // owned
 
-  // Every playout touches num_nodes twice; keep it off the line of the rarely written counters.
+  // Written by playouts only when the node limit is bounded or outside parallel runs; kept off
+  // the line of the rarely written counters all the same.
   alignas(64) std::atomic<std::size_t> num_nodes_{1};
   alignas(64) std::atomic<std::size_t> transposition_table_hits_{0};
   std::atomic<std::size_t> delayed_transposition_table_hits_{0};
@@ -647,18 +757,35 @@ class MCTSManager {
     num_threads = std::min<std::size_t>(num_threads, n);
 
     SearchTree<M>& tree = *search_tree_;
-    std::atomic<int64_t> counter{n};
-    std::atomic<bool> stop{false};
+    // Workers take playouts in batches, so that the shared counter is written once per batch
+    // rather than once per playout; batches stay small against n / num_threads, so that no
+    // worker is left with much to do alone at the end.
+    const int64_t batch = std::clamp<int64_t>(n / (num_threads * 64), 1, 16);
+    alignas(64) std::atomic<int64_t> counter{n};
+    alignas(64) std::atomic<bool> stop{false};
     std::mutex error_mutex;
     std::exception_ptr first_error;
-    auto work = [&tree, &counter, &stop, &error_mutex, &first_error] {
+    auto work = [&tree, &counter, &stop, &error_mutex, &first_error, batch] {
+      // Nodes this worker created, added to num_nodes once it stops (exceptions included), so
+      // that playouts do not all write one shared counter.
+      std::size_t created = 0;
+      struct CountOnExit {
+        SearchTree<M>& tree;
+        std::size_t& created;
+        ~CountOnExit() { tree.count_nodes(created); }
+      } count_on_exit{tree, created};
       try {
         ThreadData<M> tld;
-        // Relaxed: the counter publishes nothing; fetch_sub's atomicity alone hands out exactly
-        // n positive values. `stop` is a hint; the error it announces is read after join.
-        while (!stop.load(std::memory_order_relaxed) &&
-               counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
-          tree.playout(tld);
+        // Relaxed: the counter publishes nothing; fetch_sub's atomicity alone hands out
+        // exactly n playouts, min(batch, before) to each subtraction that finds `before`
+        // positive. `stop` is a hint; the error it announces is read after join.
+        while (!stop.load(std::memory_order_relaxed)) {
+          const int64_t before = counter.fetch_sub(batch, std::memory_order_relaxed);
+          if (before <= 0) break;
+          for (int64_t i = std::min(batch, before); i > 0; --i) {
+            if (stop.load(std::memory_order_relaxed)) break;
+            tree.playout(tld, &created);
+          }
         }
       } catch (...) {
         {

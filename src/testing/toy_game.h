@@ -79,12 +79,12 @@ struct ToyEvaluator {
   std::shared_ptr<ToyHooks> hooks = std::make_shared<ToyHooks>();
 
   template <class M>
-  std::pair<std::vector<search::Empty>, int64_t> evaluate_new_state(
+  std::pair<search::MoveEvaluationList<search::Empty>, int64_t> evaluate_new_state(
       const CountingState& state, const std::vector<int>& moves,
       const search::SearchHandle<M>* handle) const {
     hooks->new_states.fetch_add(1, std::memory_order_relaxed);
     if (handle != nullptr && hooks->on_new_state) hooks->on_new_state();
-    return {std::vector<search::Empty>(moves.size()), state.total};
+    return {search::MoveEvaluationList<search::Empty>(moves.size()), state.total};
   }
   template <class M>
   int64_t evaluate_existing_state(const CountingState& state, int64_t /*evaln*/,
@@ -146,8 +146,7 @@ struct ToySharingTable {
   }
 
   template <class M>
-  search::SearchNode<M>* lookup(const CountingState& state,
-                                const search::SearchHandle<M>&) const {
+  search::SearchNode<M>* lookup(const CountingState& state, const search::SearchHandle<M>&) const {
     if (!use_lookup) return nullptr;
     std::lock_guard<std::mutex> lock(shared->mutex);
     auto it = shared->nodes.find(state.key());
@@ -195,11 +194,10 @@ struct ToyMCTS : ToyConfig<ToyEmptyTable> {};
 struct ToySharingMCTS : ToyConfig<ToySharingTable> {};
 
 template <class M>
-search::MCTSManager<M> make_manager(CountingState state, M config = {},
-                                    ToyEvaluator eval = {},
+search::MCTSManager<M> make_manager(CountingState state, M config = {}, ToyEvaluator eval = {},
                                     typename M::Table table = {}) {
-  return search::MCTSManager<M>(std::move(state), std::move(config), std::move(eval),
-                                ToyPolicy{}, std::move(table));
+  return search::MCTSManager<M>(std::move(state), std::move(config), std::move(eval), ToyPolicy{},
+                                std::move(table));
 }
 
 // Visits every node of the tree once (owned edges only), parents before children.

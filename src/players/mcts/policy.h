@@ -46,34 +46,59 @@ struct MoveCounts {
 };
 
 // A move's score under each rule: +inf for an untried move (so untried moves tie exactly),
-// otherwise s / n + W * sqrt(E / D) in double arithmetic, in this order.
-inline double score(const UCTBase& p, const MoveCounts& c) {
-  if (c.visits == 0) return std::numeric_limits<double>::infinity();
-  const double n = static_cast<double>(c.visits);
-  const double s = static_cast<double>(c.sum_evaluations);
-  return s / n + p.exploration_constant * std::sqrt(2.0 * std::log(c.parent_visits) / n);
+// otherwise s / n + W * sqrt(E / D) in double arithmetic, in this order. The terms that depend
+// only on the node (its N_i and leaf_node_count) are computed once per node by node_terms and
+// then shared by all its moves: the same operations in the same order, so the same scores.
+struct NodeTerms {
+  double value = 0;  // UCTBase: 2 ln(N_i); UCTVariation2: L + 3 ln(L); UCTVariation4: E
+};
+
+inline NodeTerms node_terms(const UCTBase& /*p*/, double parent_visits, double /*leaves*/) {
+  return {2.0 * std::log(parent_visits)};
 }
-inline double score(const UCTVariation2& p, const MoveCounts& c) {
-  if (c.visits == 0) return std::numeric_limits<double>::infinity();
-  const double n = static_cast<double>(c.visits);
-  const double s = static_cast<double>(c.sum_evaluations);
-  const double l = std::log(c.leaf_node_count / p.delta);
-  const double e = l + 3.0 * std::log(l) + 1.5 * std::log(std::log(n) + 1.0);
+inline NodeTerms node_terms(const UCTVariation2& p, double /*parent_visits*/,
+                            double leaf_node_count) {
+  const double l = std::log(leaf_node_count / p.delta);
+  return {l + 3.0 * std::log(l)};
+}
+inline NodeTerms node_terms(const UCTVariation3& /*p*/, double /*parent_visits*/,
+                            double /*leaves*/) {
+  return {};
+}
+inline NodeTerms node_terms(const UCTVariation4& /*p*/, double parent_visits, double /*leaves*/) {
+  return {std::log(parent_visits) + 3.0 * std::log(std::log(parent_visits) + 1.0)};
+}
+
+inline double score(const UCTBase& p, const NodeTerms& t, uint64_t visits, int64_t sum) {
+  if (visits == 0) return std::numeric_limits<double>::infinity();
+  const double n = static_cast<double>(visits);
+  const double s = static_cast<double>(sum);
+  return s / n + p.exploration_constant * std::sqrt(t.value / n);
+}
+inline double score(const UCTVariation2& p, const NodeTerms& t, uint64_t visits, int64_t sum) {
+  if (visits == 0) return std::numeric_limits<double>::infinity();
+  const double n = static_cast<double>(visits);
+  const double s = static_cast<double>(sum);
+  const double e = t.value + 1.5 * std::log(std::log(n) + 1.0);
   return s / n + p.max_score * std::sqrt(e / (2.0 * n));
 }
-inline double score(const UCTVariation3& p, const MoveCounts& c) {
-  if (c.visits == 0) return std::numeric_limits<double>::infinity();
-  const double n = static_cast<double>(c.visits);
-  const double s = static_cast<double>(c.sum_evaluations);
+inline double score(const UCTVariation3& p, const NodeTerms& /*t*/, uint64_t visits, int64_t sum) {
+  if (visits == 0) return std::numeric_limits<double>::infinity();
+  const double n = static_cast<double>(visits);
+  const double s = static_cast<double>(sum);
   const double e = (1.0 / n + 1.0) * std::log(std::sqrt(n + 1.0) / p.delta);
   return s / n + p.max_score * std::sqrt(e / (2.0 * n));
 }
-inline double score(const UCTVariation4& p, const MoveCounts& c) {
-  if (c.visits == 0) return std::numeric_limits<double>::infinity();
-  const double n = static_cast<double>(c.visits);
-  const double s = static_cast<double>(c.sum_evaluations);
-  const double e = std::log(c.parent_visits) + 3.0 * std::log(std::log(c.parent_visits) + 1.0);
-  return s / n + p.max_score * std::sqrt(e / (2.0 * n));
+inline double score(const UCTVariation4& p, const NodeTerms& t, uint64_t visits, int64_t sum) {
+  if (visits == 0) return std::numeric_limits<double>::infinity();
+  const double n = static_cast<double>(visits);
+  const double s = static_cast<double>(sum);
+  return s / n + p.max_score * std::sqrt(t.value / (2.0 * n));
+}
+
+template <class P>
+double score(const P& p, const MoveCounts& c) {
+  return score(p, node_terms(p, c.parent_visits, c.leaf_node_count), c.visits, c.sum_evaluations);
 }
 
 // The system's tree policy: one of the four rules above. A read-only value shared by all
@@ -107,12 +132,12 @@ class MyPolicy {
     const double parent_visits = 1.0 + static_cast<double>(total_visits);
     const double leaf_node_count = 1.0 + static_cast<double>(unexpanded);
     search::PolicyRng& rng = handle.thread_data().policy_data;
-    // Dispatch once per node, not once per move.
+    // Dispatch once per node, not once per move, and compute the node's terms once.
     return std::visit(
         [&](const auto& p) {
+          const NodeTerms terms = node_terms(p, parent_visits, leaf_node_count);
           return rng.select_by_key(moves, [&](const search::MoveInfo<M>& move) {
-            return score(p, MoveCounts{move.visits(), move.sum_rewards(), parent_visits,
-                                       leaf_node_count});
+            return score(p, terms, move.visits(), move.sum_rewards());
           });
         },
         variant_);

@@ -13,13 +13,16 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "game/action.h"
+#include "game/action_code.h"
+#include "game/action_count.h"
 #include "game/player.h"
-#include "players/mcts/policy.h"
 #include "game/state.h"
+#include "players/mcts/policy.h"
 #include "search/mcts.h"
 #include "util/rng.h"
 
@@ -51,8 +54,11 @@ void rollout_actions(const State<N>& state, std::vector<Action>& out) {
 // game ends. An empty action space loses at the current level. A state marked as ended by
 // make_move still shows the position before its ending action: one action is drawn from that
 // position, and unless it ends the game itself the marked result is returned.
+//
+// This is the reference that builds every step's list; the search runs `rollout`, which must
+// make the same draws and reach the same result.
 template <bool heuristics, std::size_t N>
-GameResult rollout(const State<N>& state, util::ChaCha12Rng& rng) {
+GameResult list_rollout(const State<N>& state, util::ChaCha12Rng& rng) {
   State<N> current = state.random_permutation(rng);
   std::vector<Action> actions;  // one buffer for the whole rollout
   for (;;) {
@@ -65,31 +71,68 @@ GameResult rollout(const State<N>& state, util::ChaCha12Rng& rng) {
   }
 }
 
+// The rollout the search runs: list_rollout's draws and result, step for step, but each step
+// counts its action space and builds only the action drawn (IndexedActionSpace).
+template <bool heuristics, std::size_t N>
+GameResult rollout(const State<N>& state, util::ChaCha12Rng& rng) {
+  State<N> current = state.random_permutation(rng);
+  for (;;) {
+    const game::IndexedActionSpace<N> actions(current, heuristics);
+    if (actions.empty()) return GameResult::Lost(current.reward());
+    // Built before the step, which changes the hand the space reads.
+    const Action action = actions[rng.gen_below(actions.size())];
+    if (std::optional<GameResult> result = current.step(action)) return *result;
+    if (current.has_ended) return *current.has_ended;
+  }
+}
+
+// The rollouts' generator of one search thread (its ThreadData's extra data): seeded on first
+// use from the thread's entropy-seeded generator, then drawn on by every rollout the thread runs.
+class RolloutGenerator {
+ public:
+  util::ChaCha12Rng& get() {
+    if (!rng_) rng_ = util::ChaCha12Rng::from_entropy();
+    return *rng_;
+  }
+
+ private:
+  std::optional<util::ChaCha12Rng> rng_;
+};
+
 template <std::size_t N>
 struct MyEvaluator {
-  // One rollout with a fresh generator seeded from the thread's entropy-seeded generator; one
-  // empty move evaluation per move. The heuristics flag comes from the configuration; the
-  // root's call has no handle, but its type still names the configuration.
+  // One rollout with the search thread's generator (the root, evaluated with no handle and so
+  // no thread, gets a fresh one seeded from the calling thread's entropy-seeded generator); the
+  // move evaluations are empty and take no memory. The heuristics flag comes from the
+  // configuration; the root's call has no handle, but its type still names the configuration.
   template <class M>
-  std::pair<std::vector<search::Empty>, GameResult> evaluate_new_state(
+  std::pair<search::MoveEvaluationList<search::Empty>, GameResult> evaluate_new_state(
       const State<N>& state, const std::vector<Action>& moves,
-      const search::SearchHandle<M>* /*handle*/) const {
-    util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
-    return {std::vector<search::Empty>(moves.size()), rollout<M::kHeuristics>(state, rng)};
+      const search::SearchHandle<M>* handle) const {
+    return {search::MoveEvaluationList<search::Empty>(moves.size()), run_rollout(state, handle)};
   }
 
   // A fresh rollout; the stored evaluation is ignored. Goes straight to the rollout: the move
   // list evaluate_new_state would get only sizes evaluations that are thrown away here.
   template <class M>
   GameResult evaluate_existing_state(const State<N>& state, const GameResult& /*evaln*/,
-                                     const search::SearchHandle<M>& /*handle*/) const {
-    util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
-    return rollout<M::kHeuristics>(state, rng);
+                                     const search::SearchHandle<M>& handle) const {
+    return run_rollout(state, &handle);
   }
 
-  int64_t interpret_evaluation_for_player(const GameResult& evaln,
-                                          const Player& /*player*/) const {
+  int64_t interpret_evaluation_for_player(const GameResult& evaln, const Player& /*player*/) const {
     return result_value(evaln);
+  }
+
+ private:
+  template <class M>
+  static GameResult run_rollout(const State<N>& state, const search::SearchHandle<M>* handle) {
+    static_assert(std::is_same_v<typename M::ThreadExtra, RolloutGenerator>);
+    if (handle == nullptr) {
+      util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
+      return rollout<M::kHeuristics>(state, rng);
+    }
+    return rollout<M::kHeuristics>(state, handle->thread_data().extra_data.get());
   }
 };
 
@@ -101,8 +144,7 @@ struct EmptyTable {
     return nullptr;
   }
   template <class M>
-  search::SearchNode<M>* insert(const typename M::State& /*state*/,
-                                search::SearchNode<M>* /*node*/,
+  search::SearchNode<M>* insert(const typename M::State& /*state*/, search::SearchNode<M>* /*node*/,
                                 const search::SearchHandle<M>& /*handle*/) const {
     return nullptr;
   }
@@ -116,13 +158,18 @@ struct MyMCTS : search::MCTSDefaults {
   using Policy = MyPolicy;
   using Table = EmptyTable;
   using NodeData = search::Empty;
-  using ThreadExtra = search::Empty;
+  using ThreadExtra = RolloutGenerator;
   using StateEvaluation = GameResult;
   using MoveEvaluation = search::Empty;
   using Player = game::Player;
   using Move = Action;
   using MoveList = std::vector<Action>;
+  // Edges keep 8-byte codes rather than 32-byte actions: half the tree's memory.
+  using MoveCode = game::ActionCode;
   static constexpr bool kHeuristics = H;
+
+  static MoveCode encode_move(const Action& action) { return MoveCode(action); }
+  static Action decode_move(MoveCode code) { return code.action(); }
 
   std::size_t max_playout_length() const { return 1000; }
   std::size_t node_limit() const { return std::numeric_limits<std::size_t>::max(); }

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "game/action.h"
-#include "players/mcts/policy.h"
 #include "game/state.h"
+#include "players/mcts/policy.h"
 
 namespace vardelic::players::mcts {
 using namespace game;  // the tests build game values throughout
@@ -19,8 +21,8 @@ constexpr Card card(CardSuit suit, CardValue value) { return Card{suit, value}; 
 
 template <std::size_t N, bool H>
 GameResult evaluate(const State<N>& state) {
-  return MyEvaluator<N>{}.template evaluate_new_state<MyMCTS<N, H>>(
-                             state, state.get_action_space(), nullptr)
+  return MyEvaluator<N>{}
+      .template evaluate_new_state<MyMCTS<N, H>>(state, state.get_action_space(), nullptr)
       .second;
 }
 
@@ -176,6 +178,44 @@ TEST(MyMCTS, SearchesFreshGamesOfEveryConfiguration) {
   search_fresh_game<3, true>(6);
   search_fresh_game<4, false>(7);
   search_fresh_game<4, true>(8);
+}
+
+// Every edge of a searched tree holds a code that decodes to the move the state lists at its
+// position, reached by playing the decoded moves down from the root.
+template <class M>
+void expect_edges_decode(const search::SearchNode<M>& node, const typename M::State& state,
+                         std::size_t& nodes) {
+  ++nodes;
+  const std::vector<Action> listed = state.available_moves();
+  ASSERT_EQ(node.moves().size(), listed.size());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const auto& edge = node.moves()[i];
+    ASSERT_EQ(edge.get_move(), listed[i]) << "edge " << i;
+    if (auto child = edge.child()) {
+      typename M::State next = state;
+      next.make_move(edge.get_move());
+      expect_edges_decode(*child->get(), next, nodes);
+    }
+  }
+}
+
+template <std::size_t N, bool H>
+void search_and_decode(uint64_t seed) {
+  SCOPED_TRACE("N=" + std::to_string(N) + " H=" + std::to_string(H));
+  const State<N> state = State<N>::create(seed);
+  MyManager<N, H> manager = make_manager<N, H>(state, *policy_from_number(std::nullopt));
+  manager.playout_n_parallel(2000, 1);
+  std::size_t nodes = 0;
+  expect_edges_decode(*manager.root_node().get(), state, nodes);
+  EXPECT_EQ(nodes, manager.tree().num_nodes());
+}
+
+TEST(MyMCTS, CompactEdgesDecodeToTheListedMoves) {
+  static_assert(sizeof(search::MoveInfo<MyMCTS<2, true>>) == 32, "an 8-byte code per edge");
+  search_and_decode<1, true>(21);
+  search_and_decode<2, false>(22);
+  search_and_decode<3, true>(23);
+  search_and_decode<4, false>(24);
 }
 
 }  // namespace
