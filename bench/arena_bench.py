@@ -21,9 +21,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "python"))
 
-from rich.console import Console  # noqa: E402
-
 import vardelic  # noqa: E402
+from rich.console import Console  # noqa: E402
 from vardelic_arena import evaluate  # noqa: E402
 from vardelic_arena.runner import seat_seed  # noqa: E402
 
@@ -81,7 +80,7 @@ def main() -> int:
         rounds.append((_timed(arena(1, False)), _timed(arena(2, False)),
                        _timed(lambda: bare_search_loop(seeds, args.playouts, args.seats)),
                        _timed(arena(1, True))))
-    one, two, bare, through = (min(column) for column in zip(*rounds))
+    one, two, bare, through = (min(column) for column in zip(*rounds, strict=True))
     scaling = one / two
     overhead = bare / through
 

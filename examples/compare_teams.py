@@ -46,7 +46,7 @@ def main() -> None:
     width = max(len(label) for label in labels)
     print(f"{'team':<{width}} {'games':>5} {'wins':>4} {'score [95 % interval]':>22}"
           f" {'vs team 1 [95 %]':>22}")
-    for label, team in zip(labels, evaluation.summary.teams):
+    for label, team in zip(labels, evaluation.summary.teams, strict=True):
         score = f"{team.mean_score:.2f} [{team.score_low:.2f}, {team.score_high:.2f}]"
         paired = team.paired  # mean score difference to team 1 on the same deals
         versus = ("reference" if paired is None else

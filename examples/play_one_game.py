@@ -47,7 +47,7 @@ def main() -> None:
         # Wrap the players that Python can ask (not InputPlayer) to watch their moves.
         names = ["search"] + [f"random{i}" for i in range(1, args.players)]
         seats = [s if isinstance(s, players.InputPlayer) else Narrator(n, s)
-                 for n, s in zip(names, seats)]
+                 for n, s in zip(names, seats, strict=True)]
 
     game = vardelic.VardelicGame(seats, seed=args.seed)
     try:

@@ -25,9 +25,9 @@ import time
 for variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
     os.environ.setdefault(variable, "1")
 
-import numpy as np
-from tqdm import tqdm
-from vardelic_rl.train import Settings, train
+import numpy as np  # noqa: E402  (after the BLAS settings above)
+from tqdm import tqdm  # noqa: E402
+from vardelic_rl.train import Settings, train  # noqa: E402
 
 
 def plot(history, path, title) -> None:

@@ -1,6 +1,7 @@
 # Type information for the extension module vardelic. PlayerId, PyState and GameResult are
 # registered in no module at runtime: Python code meets them only as values.
-from typing import ClassVar, Protocol, Sequence, final
+from collections.abc import Sequence
+from typing import ClassVar, Protocol, final
 
 from . import actions as actions
 from . import card as card

@@ -1,6 +1,7 @@
 # ActionRefillHand is registered in no module at runtime: it only comes from the legal
 # actions of a solo game's state.
-from typing import ClassVar, Sequence, final
+from collections.abc import Sequence
+from typing import ClassVar, final
 
 from .card import Card
 

@@ -31,7 +31,7 @@ def write_plot(summary: Summary, path: str) -> None:
     # Each team's tick says how many games its point stands on; a team without a finished
     # game gets no point, and one without an interval is drawn hollow.
     labels = [f"{index + 1}\nn={team.games}" for index, team in enumerate(teams)]
-    for index, (label, team) in enumerate(zip(labels, teams)):
+    for index, (label, team) in enumerate(zip(labels, teams, strict=True)):
         if not math.isfinite(team.mean_score):
             means.plot([label], [0.0], alpha=0)  # keeps the tick
             continue

@@ -30,8 +30,8 @@ try:
 except ModuleNotFoundError:
     _environments = []
 else:
-    from .gym_env import VardelicEnv  # registers vardelic/Vardelic-v0
-    from .vector_env import VardelicVectorEnv
+    from .gym_env import VardelicEnv as VardelicEnv  # registers vardelic/Vardelic-v0
+    from .vector_env import VardelicVectorEnv as VardelicVectorEnv
 
     _environments = ["VardelicEnv", "VardelicVectorEnv"]
 

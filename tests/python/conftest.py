@@ -9,7 +9,6 @@ os.environ.pop("CLICOLOR_FORCE", None)
 os.environ["NO_COLOR"] = "1"
 
 import pytest  # noqa: E402
-
 import vardelic  # noqa: E402
 
 card = vardelic.card

@@ -9,10 +9,9 @@ that the module made up.
 import re
 import sys
 
-from hypothesis import strategies as st
-
 import vardelic
 from conftest import actions, card, first_state, make_card, players
+from hypothesis import strategies as st
 
 # What the module may raise on its own.
 DOCUMENTED = (TypeError, ValueError, OverflowError, KeyError, RuntimeError, vardelic.EngineError)

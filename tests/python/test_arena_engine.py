@@ -10,9 +10,9 @@ import pytest
 vardelic = pytest.importorskip("vardelic")
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import arena_support as support
-from vardelic_arena import Team, evaluate, seat_seed
-from vardelic_arena.teams import MCTSSeat
+import arena_support as support  # noqa: E402  (found through the path set above)
+from vardelic_arena import Team, evaluate, seat_seed  # noqa: E402
+from vardelic_arena.teams import MCTSSeat  # noqa: E402
 
 
 def _plays(evaluation):

@@ -1,5 +1,4 @@
 import pytest
-
 from conftest import card, first_state, make_card, run_python
 
 CardSuit, CardValue, Card = card.CardSuit, card.CardValue, card.Card

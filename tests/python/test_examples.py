@@ -10,7 +10,6 @@ import sys
 from pathlib import Path
 
 import pytest
-
 from vardelic_arena import api, cli
 
 ROOT = Path(__file__).resolve().parents[2]

@@ -1,7 +1,6 @@
 import re
 
 import pytest
-
 import vardelic
 from conftest import Recorder, actions, first_state, players
 
@@ -264,7 +263,7 @@ def test_discard_order_matters():
                 choice = choose(state.action_space())
                 if choice != "reverse":
                     return choice
-                cards = re.findall(r"[♠♥♦♣]?(?:10|[A2-9JQK]|Jester)", str(checked[0])[8:])
+                cards = re.findall(r"[♠♥♦♣]?(?:10|[A2-9JQK]|Jester)", str(checked[0])[8:])  # noqa: B023  (played within this iteration)
                 hand = {str(c): c for c in state.current_hand()}
                 return actions.ActionDiscard([hand[t] for t in reversed(cards)])
 
@@ -321,7 +320,7 @@ def test_print_writes_the_multi_line_dump(count, capfd):
     lines = text.split("\n")
     assert re.fullmatch(r"\[game_type\.cc:\d+\] &self\.state = PyState \{", lines[0])
     assert lines[1:4] == [
-        "    state_enum: Players%d(" % count,
+        f"    state_enum: Players{count}(",
         "        State {",
         "            table: Table {",
     ]

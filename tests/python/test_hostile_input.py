@@ -14,10 +14,9 @@ import sys
 import textwrap
 
 import pytest
+from conftest import first_state
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-from conftest import first_state
 
 ACTIONS = len(first_state(1, seed=1).action_space())
 U64 = 2**64

@@ -2,7 +2,6 @@ import gc
 import sys
 
 import pytest
-
 import vardelic
 from conftest import actions, card, players
 

@@ -1,7 +1,6 @@
 import math
 
 import pytest
-
 import vardelic
 from conftest import first_state, players
 

@@ -3,7 +3,6 @@ import inspect
 import types
 
 import pytest
-
 import vardelic
 from conftest import actions, card, first_state, players
 
@@ -98,7 +97,7 @@ def test_every_method_and_constructor_has_a_text_signature():
         if name in {"PyState", "GameResult", "Enemy", "PlayerId", "CardSuit", "CardValue"}:
             continue
         inspect.signature(cls)  # raises ValueError when missing
-        for attribute, member in vars(cls).items():
+        for attribute in vars(cls):
             if not attribute.startswith("_") and callable(getattr(cls, attribute)):
                 inspect.signature(getattr(cls, attribute))
 

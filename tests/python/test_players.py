@@ -1,7 +1,6 @@
 import re
 
 import pytest
-
 import vardelic
 from conftest import first_state, players, run_python
 
@@ -33,7 +32,7 @@ def test_same_seed_same_choices():
     assert first != [str(c.play(s)) for s in shown]
     assert first != [str(RandomPlayer().play(s)) for s in shown]
     legal = [[str(x) for x in s.action_space()] for s in shown]
-    assert all(choice in options for choice, options in zip(first, legal))
+    assert all(choice in options for choice, options in zip(first, legal, strict=True))
 
 
 @pytest.mark.parametrize(

@@ -9,13 +9,23 @@ import sys
 import weakref
 
 import pytest
+import vardelic
+from conftest import actions, card, players
+from hostile_values import (
+    POOL,
+    RAISED,
+    BadSequence,
+    Growing,
+    Shrinking,
+    arguments,
+    check_outcome,
+    hostile_objects,
+    ints,
+    module_objects,
+    values,
+)
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-import vardelic
-from conftest import actions, card, make_card, players
-from hostile_values import (POOL, RAISED, BadSequence, Growing, Shrinking, arguments, check_outcome,
-                            hostile_objects, ints, module_objects, values)
 
 # Bounded for speed: the whole set runs in seconds, and again under AddressSanitizer.
 FAST = settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])

@@ -5,12 +5,11 @@ import gc
 import random
 
 import pytest
-from hypothesis import HealthCheck, event, given, settings
-from hypothesis import strategies as st
-
 import vardelic
 from conftest import actions, players
 from hostile_values import RAISED, Boom, Halt, check_outcome, values
+from hypothesis import HealthCheck, event, given, settings
+from hypothesis import strategies as st
 
 Game = vardelic.VardelicGame
 SETTINGS = settings(max_examples=150, deadline=None,

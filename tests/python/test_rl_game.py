@@ -36,7 +36,7 @@ def test_ids_round_trip_through_vardelic_states(num_players):
         mask = game.action_mask()
         assert sorted(legal) == np.flatnonzero(mask).tolist()
         assert sorted(str(a) for a in legal.values()) == sorted(listed)
-        for action_id, action in legal.items():
+        for action in legal.values():
             assert action == listed[str(action)]
 
         observation, encoded_mask = rl.encode(state)

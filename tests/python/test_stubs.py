@@ -10,7 +10,6 @@ import subprocess
 import sys
 
 import pytest
-
 import vardelic
 from conftest import first_state
 
@@ -58,12 +57,12 @@ def parameters(function, skip_first):
     result = []
     positional = args.posonlyargs + args.args
     defaults = [None] * (len(positional) - len(args.defaults)) + args.defaults
-    for arg, default in zip(positional, defaults):
+    for arg, default in zip(positional, defaults, strict=True):
         kind = "positional" if arg in args.posonlyargs else "either"
         result.append((arg.arg, kind, ast.literal_eval(default) if default else inspect.Parameter.empty))
     if args.vararg:
         result.append((args.vararg.arg, "var_positional", inspect.Parameter.empty))
-    for arg, default in zip(args.kwonlyargs, args.kw_defaults):
+    for arg, default in zip(args.kwonlyargs, args.kw_defaults, strict=True):
         result.append((arg.arg, "keyword", ast.literal_eval(default) if default else inspect.Parameter.empty))
     if args.kwarg:
         result.append((args.kwarg.arg, "var_keyword", inspect.Parameter.empty))
