@@ -20,7 +20,7 @@ import traceback
 from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 
-from .teams import MCTSSeat, PySeat, RandomSeat, Team, load_class
+from .teams import ISMCTSSeat, MCTSSeat, PySeat, RandomSeat, Team, load_class
 
 MASK64 = 2**64 - 1
 _GOLDEN = 0x9E3779B97F4A7C15
@@ -81,6 +81,8 @@ def _make_player(engine, seat, index: int, game_seed: int):
     if isinstance(seat, MCTSSeat):
         return engine.players.MCTSPlayer(seat.playouts, seat.threads, seat.heuristics,
                                          seat.policy, seat.samples)
+    if isinstance(seat, ISMCTSSeat):
+        return seat.build(seat_seed(game_seed, index))
     if isinstance(seat, PySeat):
         return load_class(seat)()
     raise TypeError(f"unknown seat {seat!r}")
