@@ -108,7 +108,11 @@ class ISMCTSSeat:
 
     def canonical(self) -> str:
         def text(value: Any) -> str:
-            return ("true" if value else "false") if isinstance(value, bool) else str(value)
+            if isinstance(value, bool):
+                return "true" if value else "false"
+            if not isinstance(value, float):
+                return str(value)
+            return repr(value).removesuffix(".0")
         body = ",".join(f"{key}={text(value)}" for key, value in self.settings)
         return f"ismcts({body})" if body else "ismcts"
 

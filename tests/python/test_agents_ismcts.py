@@ -152,6 +152,7 @@ def test_ismcts_seats_parse_and_round_trip(text, settings):
     team = parse_team(text + ",random")
     assert team.seats[0] == ISMCTSSeat(settings)
     assert parse_team(team.name) == team
+    assert parse_team("ismcts(time_ms=20.0)").name == "ismcts(time_ms=20)"
 
 
 @pytest.mark.parametrize("text, message", [
