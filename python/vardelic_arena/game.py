@@ -10,7 +10,7 @@ import traceback
 
 from .deals import GameTask, seat_seed
 from .records import GameRecord
-from .teams import MCTSSeat, PySeat, RandomSeat, load_class
+from .teams import ISMCTSSeat, MCTSSeat, PySeat, RandomSeat, load_class
 
 
 class CountingSeat:
@@ -45,6 +45,8 @@ def _make_player(engine, seat, index: int, game_seed: int):
     if isinstance(seat, MCTSSeat):
         return engine.players.MCTSPlayer(seat.playouts, seat.threads, seat.heuristics,
                                          seat.policy, seat.samples)
+    if isinstance(seat, ISMCTSSeat):
+        return seat.build(seat_seed(game_seed, index))
     if isinstance(seat, PySeat):
         return load_class(seat)()
     raise TypeError(f"unknown seat {seat!r}")

@@ -33,6 +33,18 @@ Seats (a team is 1 to 4 of them, separated by commas):
                            policy=P    (v)  0/base, 2, 3 or 4        [base]
                            samples=N   (s)  determinised samples     [1]
                          a bare number is the playout count: mcts(200)
+  ismcts                 information-set tree search player (vardelic_agents)
+  ismcts(SETTINGS)       the keys of its constructor, KEY=VALUE separated by commas:
+                           time_ms=X       wall time per decision    [none]
+                           iterations=N    iterations per decision   [2000 without time_ms]
+                           threads=N       search threads            [1]
+                           seed=N          generator seed   [from the game seed and seat]
+                           exploration=X   UCB1 constant             [0.5]
+                           rollout=R       heuristic or random       [heuristic]
+                           epsilon=X       random share of rollouts  [0.1]
+                           widening=B      progressive widening      [true]
+                           reuse=B         keep the subtree played   [true]
+                         e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)
   py:MODULE:CLASS        your own player class, constructed without
                          arguments; MODULE is importable from the current
                          directory or PYTHONPATH, or a path to a .py file
@@ -82,7 +94,36 @@ class PySeat:
         return f"py:{self.module}:{self.cls}"
 
 
-Seat = RandomSeat | MCTSSeat | PySeat
+# The constructor keys of ISMCTSPlayer, in canonical order, with their value readers.
+_ISMCTS_KEYS = ("time_ms", "iterations", "threads", "seed", "exploration", "rollout", "epsilon",
+                "widening", "reuse")
+
+
+@dataclass(frozen=True)
+class ISMCTSSeat:
+    # (key, value) pairs in _ISMCTS_KEYS order: only the settings the text gave.
+    settings: tuple[tuple[str, Any], ...] = ()
+
+    def canonical(self) -> str:
+        def text(value: Any) -> str:
+            if isinstance(value, bool):
+                return "true" if value else "false"
+            if not isinstance(value, float):
+                return str(value)
+            return repr(value).removesuffix(".0")
+        body = ",".join(f"{key}={text(value)}" for key, value in self.settings)
+        return f"ismcts({body})" if body else "ismcts"
+
+    def build(self, default_seed: int):
+        """The player; without a seed of its own it takes `default_seed`, so deals repeat."""
+        from vardelic_agents import ISMCTSPlayer
+
+        settings = dict(self.settings)
+        settings.setdefault("seed", default_seed)
+        return ISMCTSPlayer(**settings)
+
+
+Seat = RandomSeat | MCTSSeat | PySeat | ISMCTSSeat
 
 
 @dataclass(frozen=True)
@@ -193,6 +234,43 @@ def _parse_mcts(body: str) -> MCTSSeat:
     return MCTSSeat(**settings)
 
 
+_ISMCTS_HINT = "write e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)"
+
+
+def _ismcts_value(key: str, value: str) -> Any:
+    lowered = value.lower()
+    try:
+        if key in ("iterations", "threads", "seed"):
+            return int(value, 10)
+        if key in ("time_ms", "exploration", "epsilon"):
+            return float(value)
+    except ValueError:
+        raise TeamError(f"ismcts setting {key}={value!r} is not a number; {_ISMCTS_HINT}") from None
+    if key in ("widening", "reuse"):
+        if lowered in _TRUE:
+            return True
+        if lowered in _FALSE:
+            return False
+        raise TeamError(f"ismcts setting {key}={value!r} must be true or false")
+    return lowered  # rollout: the player names the accepted values
+
+
+def _parse_ismcts(body: str) -> ISMCTSSeat:
+    settings: dict[str, Any] = {}
+    for item in (part.strip() for part in body.split(",")) if body.strip() else ():
+        raw_key, sep, value = (part.strip() for part in item.partition("="))
+        if not sep:
+            raise TeamError(f"ismcts setting {item!r} needs the form KEY=VALUE; {_ISMCTS_HINT}")
+        key = raw_key.lower()
+        if key not in _ISMCTS_KEYS:
+            raise TeamError(f"unknown ismcts setting {raw_key!r}; known settings: "
+                            + ", ".join(_ISMCTS_KEYS))
+        if key in settings:
+            raise TeamError(f"ismcts setting {key} is given twice in ismcts({body})")
+        settings[key] = _ismcts_value(key, value)
+    return ISMCTSSeat(tuple((key, settings[key]) for key in _ISMCTS_KEYS if key in settings))
+
+
 _PY_HINT = ("write py:MODULE:CLASS, with MODULE importable from the current directory or "
             "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments")
 
@@ -229,6 +307,12 @@ def parse_seat(text: str) -> list[Seat]:
         seat = _parse_mcts(text[5:-1])
     elif lowered.startswith("mcts"):
         raise TeamError(f"cannot read {text!r}; {_MCTS_HINT}")
+    elif lowered == "ismcts":
+        seat = ISMCTSSeat()
+    elif lowered.startswith("ismcts(") and text.endswith(")"):
+        seat = _parse_ismcts(text[7:-1])
+    elif lowered.startswith("ismcts"):
+        raise TeamError(f"cannot read {text!r}; {_ISMCTS_HINT}")
     elif text.startswith("py:"):
         seat = _parse_py(text)
     else:
@@ -236,7 +320,8 @@ def parse_seat(text: str) -> list[Seat]:
     return [seat] * count
 
 
-_SEAT_KINDS = "a seat is random, mcts, mcts(KEY=VALUE,...) or py:MODULE:CLASS"
+_SEAT_KINDS = ("a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or "
+               "py:MODULE:CLASS")
 
 
 def parse_team(text: str) -> Team:
@@ -279,8 +364,21 @@ def load_class(seat: PySeat) -> type:
     return obj
 
 
+def _check_ismcts(seat: ISMCTSSeat) -> None:
+    try:
+        seat.build(0)
+    except ImportError as err:
+        raise TeamError(f"{seat.canonical()}: cannot import vardelic_agents ({err})") from None
+    except (TypeError, ValueError, OverflowError) as err:
+        raise TeamError(f"{seat.canonical()}: {err}; {_ISMCTS_HINT}") from None
+
+
 def check_seat(seat: Seat) -> None:
-    """Refuse a py: seat that cannot be imported, constructed or asked to play."""
+    """Refuse a py: seat that cannot be imported, constructed or asked to play, and an ismcts
+    seat whose settings its player refuses."""
+    if isinstance(seat, ISMCTSSeat):
+        _check_ismcts(seat)
+        return
     if not isinstance(seat, PySeat):
         return
     name = seat.canonical()

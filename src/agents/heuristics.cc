@@ -1,0 +1,253 @@
+#include "agents/heuristics.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace vardelic::agents {
+namespace {
+
+using game::Action;
+using game::ActionKind;
+using game::Card;
+using game::CardSuit;
+using game::Enemy;
+using game::State;
+
+// A turn that leaves the enemy standing hands the initiative back to it.
+constexpr double kTurnCost = 3.0;
+// What a jester kept in hand is worth: it cancels a counter-attack later.
+constexpr double kJesterCost = 12.0;
+// Defeating an enemy saves the discard of its counter-attack and keeps the turn.
+constexpr double kKillBonus = 5.0;
+// A lowered attack helps every later turn against the same enemy.
+constexpr double kSpadeWeight = 1.0;
+constexpr double kDrawWeight = 2.0;  // per card drawn by the Diamonds power
+constexpr double kHealWeight = 0.5;  // per card moved back under the tavern deck
+// The average attack value of a number card, for refills.
+constexpr double kMeanCardValue = 5.5;
+
+double uniform(util::ChaCha12Rng& rng) { return rng.next_u32() * 0x1.0p-32; }
+
+double discard_penalty(unsigned worth, unsigned amount, unsigned cards, unsigned diamonds,
+                       unsigned jesters) {
+  return -static_cast<double>(worth - amount) - 0.25 * cards - 0.5 * diamonds - 6.0 * jesters;
+}
+
+// The cards the Diamonds power deals for `damage`: how many in all, and the attack value of
+// those the player to move receives (the hand of the attacker already lacks the played cards).
+template <std::size_t N>
+void diamond_draws(const State<N>& state, unsigned played, unsigned damage, unsigned& drawn,
+                   unsigned& own_value) {
+  std::array<std::size_t, N> sizes{};
+  for (std::size_t i = 0; i < N; ++i) sizes[i] = state.players[i].hand.size();
+  sizes[state.has_turn.id] -= played;
+  const game::Pile& tavern = state.table.tavern_deck;
+  drawn = 0;
+  own_value = 0;
+  for (unsigned k = 0; k < damage && drawn < tavern.size(); ++k) {
+    std::size_t receiver = N;
+    for (std::size_t offset = 0; offset < N; ++offset) {
+      std::size_t i = (k + offset) % N;
+      if (sizes[i] < state.max_hand_size) {
+        receiver = i;
+        break;
+      }
+    }
+    if (receiver == N) break;
+    ++sizes[receiver];
+    const Card card = tavern[tavern.size() - 1 - drawn];
+    if (receiver == state.has_turn.id) own_value += card.attack_value();
+    ++drawn;
+  }
+}
+
+template <std::size_t N>
+double attack_score(const State<N>& state, const Action& action) {
+  const Enemy* enemy = state.current_enemy();
+  if (enemy == nullptr) return 0.0;  // every attack or yield wins now
+  const game::Player& player = state.current_player();
+  const int hand_value = player.total_hand_value();
+  const int attack = enemy->attack_value();
+
+  if (action.kind() == ActionKind::Yield) {
+    if (state.times_yielded + 1 >= N || hand_value < attack) return kLosing;
+    return -attack - kTurnCost - 2.0;
+  }
+
+  const game::Hand& cards = action.cards();
+  if (std::any_of(cards.begin(), cards.end(), [](Card c) { return c.is_jester(); })) {
+    // No counter-attack follows a jester, and it lifts the enemy's immunity.
+    return -kTurnCost - kJesterCost;
+  }
+
+  const int value = game::attack_sum(cards);
+  const CardSuit immune = enemy->jester_applied() ? CardSuit::None : enemy->card().suit;
+  bool spades = false, hearts = false, diamonds = false, clubs = false;
+  for (Card c : cards) {
+    if (c.suit == immune) continue;
+    spades |= c.suit == CardSuit::Spades;
+    hearts |= c.suit == CardSuit::Hearts;
+    diamonds |= c.suit == CardSuit::Diamonds;
+    clubs |= c.suit == CardSuit::Clubs;
+  }
+  const int damage = clubs ? 2 * value : value;
+  const int health = enemy->health();
+
+  double bonus = 0.0;
+  if (hearts) {
+    bonus += kHealWeight * std::min<int>(value, static_cast<int>(state.table.discard_pile.size()));
+  }
+  unsigned drawn = 0, own_value = 0;
+  if (diamonds) {
+    diamond_draws(state, static_cast<unsigned>(cards.size()), static_cast<unsigned>(value), drawn,
+                  own_value);
+    bonus += kDrawWeight * drawn;
+  }
+
+  if (damage >= health) {
+    // Overkill is wasted; an exact kill puts the enemy's card on top of the tavern deck.
+    double exact = damage == health ? 0.4 * game::attack_value(enemy->card().value) : 0.0;
+    return health - value + kKillBonus + exact + bonus;
+  }
+  const int attack_after = spades ? std::max(0, attack - value) : attack;
+  if (hand_value - value + static_cast<int>(own_value) < attack_after) return kLosing + damage;
+  return damage - value - attack_after - kTurnCost + kSpadeWeight * (attack - attack_after) + bonus;
+}
+
+template <std::size_t N>
+double refill_score(const State<N>& state) {
+  const double fresh =
+      kMeanCardValue * std::min<std::size_t>(state.max_hand_size, state.table.tavern_deck.size());
+  return fresh - state.current_player().total_hand_value() - 30.0;
+}
+
+}  // namespace
+
+double discard_score(const game::Hand& hand, unsigned mask, unsigned amount) {
+  unsigned worth = 0, cards = 0, diamonds = 0, jesters = 0;
+  for (unsigned m = mask; m != 0; m &= m - 1) {
+    const Card card = hand[std::countr_zero(m)];
+    worth += card.attack_value();
+    ++cards;
+    diamonds += card.suit == CardSuit::Diamonds;
+    jesters += card.is_jester();
+  }
+  if (worth < amount) return kLosing;
+  return discard_penalty(worth, amount, cards, diamonds, jesters);
+}
+
+template <std::size_t N>
+double action_score(const State<N>& state, const Action& action) {
+  switch (action.kind()) {
+    case ActionKind::Play:
+    case ActionKind::AnimalCombo:
+    case ActionKind::Combo:
+    case ActionKind::Yield:
+      return attack_score(state, action);
+    case ActionKind::Discard: {
+      unsigned diamonds = 0, jesters = 0;
+      for (Card c : action.cards()) {
+        diamonds += c.suit == CardSuit::Diamonds;
+        jesters += c.is_jester();
+      }
+      const unsigned worth = game::attack_sum(action.cards());
+      const unsigned amount = state.action_type.amount;
+      if (worth < amount) return kLosing;
+      return discard_penalty(worth, amount, static_cast<unsigned>(action.cards().size()), diamonds,
+                             jesters);
+    }
+    case ActionKind::ChangePlayer: {
+      // Hand the turn to whoever holds the most.
+      if (action.player().id >= N) return kLosing;
+      const game::Player& next = state.players[action.player().id];
+      return next.total_hand_value() + 0.5 * next.hand.size();
+    }
+    case ActionKind::RefillHand:
+      return refill_score(state);
+  }
+  return kLosing;
+}
+
+template <std::size_t N>
+bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rng,
+                    std::vector<Action>& buffer, Action& out) {
+  const bool can_refill = N == 1 && state.hand_refills_left > 0;
+  if (state.action_type.kind == game::ActionType::Kind::Discard) {
+    const game::Hand& hand = state.current_player().hand;
+    const unsigned amount = state.action_type.amount;
+    const unsigned n = static_cast<unsigned>(hand.size());
+    std::array<std::uint16_t, 256> worth;
+    worth[0] = 0;
+    for (unsigned mask = 1; mask < (1u << n); ++mask) {
+      worth[mask] = static_cast<std::uint16_t>(worth[mask & (mask - 1)] +
+                                               hand[std::countr_zero(mask)].attack_value());
+    }
+    if (n == 0 || worth[(1u << n) - 1] < amount) {
+      if (!can_refill) return false;
+      out = Action::refill_hand();
+      return true;
+    }
+    unsigned chosen = 0;
+    if (epsilon > 0 && uniform(rng) < epsilon) {
+      std::array<std::uint8_t, 255> covering;
+      unsigned count = 0;
+      for (unsigned mask = 1; mask < (1u << n); ++mask) {
+        if (worth[mask] >= amount) covering[count++] = static_cast<std::uint8_t>(mask);
+      }
+      chosen = covering[rng.gen_below(count)];
+    } else {
+      double best = kLosing - 1.0;
+      for (unsigned mask = 1; mask < (1u << n); ++mask) {
+        if (worth[mask] < amount) continue;
+        const double score = discard_score(hand, mask, amount);
+        if (score > best) {
+          best = score;
+          chosen = mask;
+        }
+      }
+    }
+    out = Action::discard_subset(hand, chosen);
+    return true;
+  }
+
+  buffer.clear();
+  state.append_action_space(buffer);
+  if (buffer.empty()) return false;
+  if (epsilon > 0 && uniform(rng) < epsilon) {
+    out = buffer[rng.gen_below(buffer.size())];
+    return true;
+  }
+  std::size_t best_index = 0;
+  double best = kLosing - 1.0;
+  std::size_t refill_index = buffer.size();
+  for (std::size_t i = 0; i < buffer.size(); ++i) {
+    if (buffer[i].kind() == ActionKind::RefillHand) {
+      refill_index = i;
+      continue;
+    }
+    const double score = action_score(state, buffer[i]);
+    if (score > best) {
+      best = score;
+      best_index = i;
+    }
+  }
+  // A refill is the way out of a hand that cannot survive, or of a nearly spent one.
+  if (refill_index < buffer.size() && (best <= kLosing / 2 || refill_score(state) > best)) {
+    best_index = refill_index;
+  }
+  out = buffer[best_index];
+  return true;
+}
+
+#define VARDELIC_INSTANTIATE(N)                                                                   \
+  template double action_score(const State<N>&, const Action&);                                   \
+  template bool rollout_action(const State<N>&, double, util::ChaCha12Rng&, std::vector<Action>&, \
+                               Action&);
+VARDELIC_INSTANTIATE(1)
+VARDELIC_INSTANTIATE(2)
+VARDELIC_INSTANTIATE(3)
+VARDELIC_INSTANTIATE(4)
+#undef VARDELIC_INSTANTIATE
+
+}  // namespace vardelic::agents

@@ -1,0 +1,306 @@
+#include "agents/ismcts.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <span>
+
+#include "agents/heuristics.h"
+
+namespace vardelic::agents {
+namespace {
+
+using game::Action;
+using game::Card;
+using game::State;
+
+// Beyond this many nodes a search stops growing its tree and only runs rollouts: a long time
+// budget with reuse must not take all the memory.
+constexpr std::size_t kMaxNodes = std::size_t{1} << 22;
+constexpr std::size_t kMaxRolloutSteps = 1000;
+
+double scaled(const game::GameResult& result) { return result.won() ? 1.0 : result.score() / 12.0; }
+
+unsigned card_code(Card card) {
+  return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
+}
+
+bool card_less(Card a, Card b) { return card_code(a) < card_code(b); }
+
+}  // namespace
+
+std::uint64_t action_key(const Action& action) {
+  std::uint64_t key = static_cast<std::uint64_t>(action.kind()) |
+                      (static_cast<std::uint64_t>(action.player().id & 7) << 3);
+  unsigned shift = 6;
+  for (Card card : action.cards()) {
+    key |= static_cast<std::uint64_t>(card_code(card)) << shift;
+    shift += 7;
+  }
+  return key;
+}
+
+template <std::size_t N>
+State<N> determinise(const State<N>& state, util::ChaCha12Rng& rng) {
+  State<N> world = state;
+
+  // The enemies below the current one are untouched, so only their order within a rank is
+  // unknown. Sorting first makes the deal independent of the order they were found in.
+  game::CastleDeck& castle = world.table.castle_deck;
+  if (castle.size() > 2) {
+    game::Enemy* first = castle.begin();
+    game::Enemy* last = castle.end() - 1;
+    std::sort(first, last, [](const game::Enemy& a, const game::Enemy& b) {
+      if (a.card().value != b.card().value) return a.card().value > b.card().value;
+      return card_less(a.card(), b.card());
+    });
+    while (first != last) {
+      game::Enemy* run = first;
+      while (run != last && run->card().value == first->card().value) ++run;
+      util::shuffle(std::span<game::Enemy>(first, run), rng);
+      first = run;
+    }
+  }
+
+  std::array<Card, 64> pool;
+  std::size_t count = 0;
+  auto gather = [&](const auto& cards) {
+    for (Card c : cards) pool[count++] = c;
+  };
+  gather(world.table.discard_pile);
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i != world.has_turn.id) gather(world.players[i].hand);
+  }
+  gather(world.table.tavern_deck);
+  std::sort(pool.begin(), pool.begin() + count, card_less);
+  util::shuffle(std::span<Card>(pool.data(), count), rng);
+
+  std::size_t next = 0;
+  auto deal = [&](auto& cards) {
+    const std::size_t size = cards.size();
+    cards.clear();
+    for (std::size_t k = 0; k < size; ++k) cards.push_back(pool[next++]);
+  };
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i != world.has_turn.id) deal(world.players[i].hand);
+  }
+  deal(world.table.tavern_deck);
+  deal(world.table.discard_pile);
+  // The rules' own seed would foretell the outcome of every later heal.
+  world.rng_seed = rng.next_u64();
+  return world;
+}
+
+template <std::size_t N>
+bool same_view(const State<N>& a, const State<N>& b) {
+  if (!(a.has_turn == b.has_turn && a.action_type == b.action_type && a.level == b.level &&
+        a.times_yielded == b.times_yielded && a.hand_refills_left == b.hand_refills_left &&
+        a.max_hand_size == b.max_hand_size && a.has_ended == b.has_ended &&
+        a.table.attack_cards == b.table.attack_cards &&
+        a.table.castle_deck.size() == b.table.castle_deck.size() &&
+        a.table.tavern_deck.size() == b.table.tavern_deck.size() &&
+        a.table.discard_pile.size() == b.table.discard_pile.size())) {
+    return false;
+  }
+  if (a.has_turn.id >= N) return false;
+  if (!a.table.castle_deck.empty() && !(a.table.castle_deck.back() == b.table.castle_deck.back())) {
+    return false;
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i == a.has_turn.id ? !(a.players[i].hand == b.players[i].hand)
+                           : a.players[i].hand.size() != b.players[i].hand.size()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+template <std::size_t N>
+ISMCTSTree<N>::ISMCTSTree(const ISMCTSSettings& settings) : settings_(settings) {
+  clear();
+}
+
+template <std::size_t N>
+void ISMCTSTree<N>::clear() {
+  nodes_.clear();
+  nodes_.emplace_back();
+}
+
+template <std::size_t N>
+std::uint64_t ISMCTSTree<N>::search(const State<N>& root, util::ChaCha12Rng& rng,
+                                    std::uint64_t max_iterations,
+                                    std::optional<std::chrono::steady_clock::time_point> deadline) {
+  std::uint64_t done = 0;
+  while (done < max_iterations) {
+    if (deadline && done > 0 && std::chrono::steady_clock::now() >= *deadline) break;
+    iterate(root, rng);
+    ++done;
+  }
+  return done;
+}
+
+template <std::size_t N>
+void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
+  State<N> world = determinise(root, rng);
+  path_.clear();
+  std::uint32_t node = 0;
+  double reward = 0;
+  for (;;) {
+    actions_.clear();
+    world.append_action_space(actions_);
+    if (actions_.empty()) {
+      reward = world.reward() / 12.0;
+      break;
+    }
+    std::size_t allowed = actions_.size();
+    order_.clear();
+    for (std::uint32_t i = 0; i < actions_.size(); ++i) {
+      order_.emplace_back(settings_.widening ? action_score(world, actions_[i]) : 0.0, i);
+    }
+    if (settings_.widening) {
+      std::stable_sort(order_.begin(), order_.end(),
+                       [](const auto& x, const auto& y) { return x.first > y.first; });
+      const double width =
+          std::ceil(kWideningBase * std::pow(nodes_[node].visits + 1.0, kWideningExponent));
+      allowed = std::min(allowed, static_cast<std::size_t>(width));
+    }
+    Node& current = nodes_[node];
+    ++current.visits;
+
+    std::size_t best = current.edges.size();
+    double best_value = -std::numeric_limits<double>::infinity();
+    std::size_t untried = actions_.size();
+    std::uint32_t untried_seen = 0;
+    for (std::size_t k = 0; k < allowed; ++k) {
+      const std::uint32_t index = order_[k].second;
+      const std::uint64_t key = action_key(actions_[index]);
+      auto edge = std::find_if(current.edges.begin(), current.edges.end(),
+                               [key](const Edge& e) { return e.key == key; });
+      if (edge == current.edges.end()) {
+        // In heuristic order the first untried action is expanded; otherwise one at random
+        // (reservoir sampling over the untried ones).
+        if (settings_.widening) {
+          if (untried == actions_.size()) untried = index;
+        } else if (rng.gen_below(++untried_seen) == 0) {
+          untried = index;
+        }
+        continue;
+      }
+      ++edge->available;
+      const double value =
+          edge->reward / edge->visits +
+          settings_.exploration *
+              std::sqrt(std::log(static_cast<double>(edge->available)) / edge->visits);
+      if (value > best_value) {
+        best_value = value;
+        best = static_cast<std::size_t>(edge - current.edges.begin());
+      }
+    }
+
+    if (untried < actions_.size() && nodes_.size() < kMaxNodes) {
+      const Action action = actions_[untried];
+      const auto child = static_cast<std::uint32_t>(nodes_.size());
+      current.edges.push_back(Edge{action_key(action), action, child, 0, 1, 0.0});
+      path_.emplace_back(node, static_cast<std::uint32_t>(current.edges.size() - 1));
+      nodes_.emplace_back();  // invalidates `current`
+      if (std::optional<game::GameResult> result = world.step(action)) {
+        reward = scaled(*result);
+      } else {
+        reward = rollout(world, rng);
+      }
+      break;
+    }
+    if (best == current.edges.size()) {
+      // Only untried actions, and no room left to add one: finish this world by rollout.
+      reward = rollout(world, rng);
+      break;
+    }
+    path_.emplace_back(node, static_cast<std::uint32_t>(best));
+    const Edge& edge = current.edges[best];
+    if (std::optional<game::GameResult> result = world.step(edge.action)) {
+      reward = scaled(*result);
+      break;
+    }
+    node = edge.child;
+  }
+  for (const auto& [n, e] : path_) {
+    Edge& edge = nodes_[n].edges[e];
+    ++edge.visits;
+    edge.reward += reward;
+  }
+}
+
+template <std::size_t N>
+double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
+  Action action = Action::yield();
+  for (std::size_t step = 0; step < kMaxRolloutSteps; ++step) {
+    if (settings_.rollout == RolloutPolicy::Heuristic) {
+      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) break;
+    } else {
+      rollout_buffer_.clear();
+      world.append_action_space(rollout_buffer_);
+      if (rollout_buffer_.empty()) break;
+      action = rollout_buffer_[rng.gen_below(rollout_buffer_.size())];
+    }
+    if (std::optional<game::GameResult> result = world.step(action)) return scaled(*result);
+  }
+  return world.reward() / 12.0;
+}
+
+template <std::size_t N>
+std::vector<RootStats> ISMCTSTree<N>::root_stats() const {
+  std::vector<RootStats> stats;
+  for (const Edge& edge : nodes_[0].edges) {
+    stats.push_back({edge.action, edge.visits, edge.reward * 12.0});
+  }
+  return stats;
+}
+
+template <std::size_t N>
+std::uint64_t ISMCTSTree<N>::root_visits() const {
+  std::uint64_t visits = 0;
+  for (const Edge& edge : nodes_[0].edges) visits += edge.visits;
+  return visits;
+}
+
+template <std::size_t N>
+bool ISMCTSTree<N>::reroot(const Action& action) {
+  const std::uint64_t key = action_key(action);
+  const auto& edges = nodes_[0].edges;
+  auto edge =
+      std::find_if(edges.begin(), edges.end(), [key](const Edge& e) { return e.key == key; });
+  if (edge == edges.end()) {
+    clear();
+    return false;
+  }
+  // Copy the subtree breadth first into a fresh vector, renumbering the children.
+  std::vector<Node> kept;
+  kept.push_back(std::move(nodes_[edge->child]));
+  for (std::size_t done = 0; done < kept.size(); ++done) {
+    // By index: the push_back below may move kept[done].
+    for (std::size_t j = 0; j < kept[done].edges.size(); ++j) {
+      const std::uint32_t old = kept[done].edges[j].child;
+      kept[done].edges[j].child = static_cast<std::uint32_t>(kept.size());
+      Node moved = std::move(nodes_[old]);
+      kept.push_back(std::move(moved));
+    }
+  }
+  nodes_ = std::move(kept);
+  return true;
+}
+
+template class ISMCTSTree<1>;
+template class ISMCTSTree<2>;
+template class ISMCTSTree<3>;
+template class ISMCTSTree<4>;
+template State<1> determinise(const State<1>&, util::ChaCha12Rng&);
+template State<2> determinise(const State<2>&, util::ChaCha12Rng&);
+template State<3> determinise(const State<3>&, util::ChaCha12Rng&);
+template State<4> determinise(const State<4>&, util::ChaCha12Rng&);
+template bool same_view(const State<1>&, const State<1>&);
+template bool same_view(const State<2>&, const State<2>&);
+template bool same_view(const State<3>&, const State<3>&);
+template bool same_view(const State<4>&, const State<4>&);
+
+}  // namespace vardelic::agents

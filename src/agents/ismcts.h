@@ -1,0 +1,139 @@
+#pragma once
+
+// Single-observer information-set Monte-Carlo tree search for one player of the game.
+//
+// One tree per search thread holds the deciding player's view: a node is the sequence of actions
+// taken since the root, whoever took them, and an edge is an action. Every iteration
+//
+//   1. deals again everything the observer cannot see (determinise: the other hands, the tavern
+//      deck, the discard pile, the order of the castle deck below the current enemy and the
+//      seed of the rules' random steps), giving one world consistent with the observer's view;
+//   2. descends from the root through edges whose actions are legal in that world, choosing by
+//      UCB1 with availability counts: an edge's exploration term uses the number of times it was
+//      available, not its parent's visits, because the legal actions change from world to world;
+//   3. adds the first untried legal action of the node it stops at (in heuristic order, or at
+//      random without ordering), then plays the world to its end with the rollout policy;
+//   4. backs the score (enemies defeated, 12 for a win, scaled to [0, 1]) up the path.
+//
+//   root ─ Play(S5) ─ node ─ Discard(H3) ─ node ...
+//        ├ Play(C9) ─ node ...        edge: action, visits, availability, reward sum
+//        └ Yield ...
+//
+// The game is cooperative, so every node maximises the same score whoever moves there.
+//
+// Progressive widening keeps wide nodes (up to 255 discards) narrow: a node visited n times
+// offers only its ceil(kWideningBase * (n + 1)^kWideningExponent) best-ordered actions.
+//
+// Several threads search independent trees (root parallelisation) with generators of their own;
+// the player pools their root statistics. Nothing is shared while they run.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "game/action.h"
+#include "game/state.h"
+#include "util/rng.h"
+
+namespace vardelic::agents {
+
+enum class RolloutPolicy : std::uint8_t { Heuristic, Random };
+
+// The settings of a search; the player validates them (ISMCTSPlayer::validate).
+struct ISMCTSSettings {
+  std::optional<double> time_ms;            // wall time per decision
+  std::optional<std::uint64_t> iterations;  // iterations per decision, over all threads
+  std::size_t threads = 1;
+  std::optional<std::uint64_t> seed;  // none: every decision seeded from the system's entropy
+  double exploration = 0.5;           // UCB1 constant on scores scaled to [0, 1]
+  RolloutPolicy rollout = RolloutPolicy::Heuristic;
+  double epsilon = 0.1;  // the heuristic rollout's share of uniformly random moves
+  bool widening = true;  // progressive widening and heuristic expansion order
+  bool reuse = true;     // keep the subtree of the action played for the next decision
+};
+
+inline constexpr double kWideningBase = 2.0;
+inline constexpr double kWideningExponent = 0.5;
+
+// A world consistent with what the player to move sees in `state`: the hidden cards (discard
+// pile, other hands, tavern deck) pooled in a canonical order and dealt again at random, each
+// pile and hand keeping its size; the castle deck below the current enemy re-shuffled within
+// each rank; a fresh seed for the rules' random steps. The result depends only on the visible
+// part of `state` and on the generator, not on how the hidden cards lay.
+template <std::size_t N>
+game::State<N> determinise(const game::State<N>& state, util::ChaCha12Rng& rng);
+
+// Whether two states look the same to the player to move in `a`: the same turn, obligation,
+// own hand, enemy on top, attack cards, level, counters and pile and hand sizes.
+template <std::size_t N>
+bool same_view(const game::State<N>& a, const game::State<N>& b);
+
+// Statistics of one root action of one tree.
+struct RootStats {
+  game::Action action;
+  std::uint64_t visits = 0;
+  double reward = 0;  // sum of scores, 0 to 12 each
+};
+
+// One tree. Not thread-safe: each search thread owns one.
+template <std::size_t N>
+class ISMCTSTree {
+ public:
+  explicit ISMCTSTree(const ISMCTSSettings& settings);
+
+  // Runs iterations from the root information set of `root` (the player to move is the
+  // observer) until `max_iterations` ran or `deadline` passed; returns how many ran. The clock
+  // is read once per iteration, and at least one iteration runs when max_iterations > 0.
+  std::uint64_t search(const game::State<N>& root, util::ChaCha12Rng& rng,
+                       std::uint64_t max_iterations,
+                       std::optional<std::chrono::steady_clock::time_point> deadline);
+
+  // The root's edges in creation order.
+  std::vector<RootStats> root_stats() const;
+  // Visits of the root's edges together (what a re-rooted tree brings along).
+  std::uint64_t root_visits() const;
+
+  // Makes the child reached by `action` the root, dropping the rest; without such a child the
+  // tree is emptied. Returns whether a child was kept.
+  bool reroot(const game::Action& action);
+  void clear();
+  std::size_t node_count() const { return nodes_.size(); }
+
+ private:
+  struct Edge {
+    std::uint64_t key;
+    game::Action action;
+    std::uint32_t child;
+    std::uint32_t visits = 0;
+    std::uint32_t available = 0;
+    double reward = 0;  // sum of scaled scores
+  };
+  struct Node {
+    std::vector<Edge> edges;
+    std::uint32_t visits = 0;
+  };
+
+  void iterate(const game::State<N>& root, util::ChaCha12Rng& rng);
+  double rollout(game::State<N>& world, util::ChaCha12Rng& rng);
+
+  ISMCTSSettings settings_;
+  std::vector<Node> nodes_;
+  // Scratch space reused by every iteration.
+  std::vector<game::Action> actions_;
+  std::vector<std::pair<double, std::uint32_t>> order_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> path_;
+  std::vector<game::Action> rollout_buffer_;
+};
+
+// A 64-bit key that tells actions apart: kind, player and up to 8 cards of 7 bits each.
+std::uint64_t action_key(const game::Action& action);
+
+extern template class ISMCTSTree<1>;
+extern template class ISMCTSTree<2>;
+extern template class ISMCTSTree<3>;
+extern template class ISMCTSTree<4>;
+
+}  // namespace vardelic::agents

@@ -1,0 +1,300 @@
+#include "agents/ismcts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "agents/heuristics.h"
+#include "agents/ismcts_player.h"
+#include "game/state.h"
+#include "testing/game_testing.h"
+
+namespace vardelic::agents {
+namespace {
+
+using game::Action;
+using game::State;
+using testing::card_vector;
+using testing::hand;
+
+// A state `steps` uniformly random moves into the game dealt from `seed` (fewer if it ends).
+template <std::size_t N>
+State<N> midgame(std::uint64_t seed, std::size_t steps) {
+  State<N> state = State<N>::create(seed);
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(seed ^ 0xABCDEF);
+  for (std::size_t i = 0; i < steps; ++i) {
+    const std::vector<Action> actions = state.get_action_space();
+    if (actions.empty()) break;
+    State<N> next = state;
+    if (next.step(actions[rng.gen_below(actions.size())])) break;
+    state = next;
+  }
+  return state;
+}
+
+ISMCTSSettings budget(std::uint64_t iterations, std::uint64_t seed) {
+  ISMCTSSettings s;
+  s.iterations = iterations;
+  s.seed = seed;
+  return s;
+}
+
+// The player's last decision returned `chosen`, which is listed in `state`; the ranking lists
+// every distinct legal action once, most visited first, with `visits` visits in all.
+template <std::size_t N>
+void expect_sound_ranking(const ISMCTSPlayer& player, const State<N>& state, const Action& chosen,
+                          std::uint64_t visits) {
+  const std::vector<Action> space = state.get_action_space();
+  ASSERT_NE(std::find(space.begin(), space.end(), chosen), space.end());
+  const auto& ranked = player.ranked_actions();
+  ASSERT_FALSE(ranked.empty());
+  EXPECT_EQ(ranked.front().action, chosen);
+  std::unordered_set<Action> seen;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < ranked.size(); ++i) {
+    EXPECT_TRUE(seen.insert(ranked[i].action).second) << "ranked twice";
+    if (i > 0) {
+      EXPECT_LE(ranked[i].visits, ranked[i - 1].visits);
+    }
+    if (ranked[i].visits == 0) {
+      EXPECT_TRUE(std::isnan(ranked[i].avg_reward));
+    } else {
+      EXPECT_GE(ranked[i].avg_reward, 0.0);
+      EXPECT_LE(ranked[i].avg_reward, 12.0);
+    }
+    total += ranked[i].visits;
+  }
+  EXPECT_EQ(seen, std::unordered_set<Action>(space.begin(), space.end()));
+  if (space.size() > 1) {
+    EXPECT_EQ(total, visits);
+  }
+}
+
+// Hidden cards dealt again by the rules' own re-deal, with a new seed for the random steps too.
+template <std::size_t N>
+State<N> redealt(const State<N>& state, std::uint64_t seed) {
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(seed);
+  State<N> other = state.random_permutation(rng);
+  other.rng_seed = rng.next_u64();
+  return other;
+}
+
+class AgentsByPlayers : public ::testing::TestWithParam<int> {
+ protected:
+  template <typename Body>
+  void for_each_state(Body body) {
+    for (std::uint64_t seed : {1u, 2u, 3u}) {
+      for (std::size_t steps : {0u, 7u, 23u}) {
+        switch (GetParam()) {
+          case 1:
+            body(midgame<1>(seed, steps));
+            break;
+          case 2:
+            body(midgame<2>(seed, steps));
+            break;
+          case 3:
+            body(midgame<3>(seed, steps));
+            break;
+          case 4:
+            body(midgame<4>(seed, steps));
+            break;
+        }
+      }
+    }
+  }
+};
+
+TEST_P(AgentsByPlayers, DecisionsAreLegalAndRankingsComplete) {
+  for_each_state([](const auto& state) {
+    for (bool widening : {true, false}) {
+      ISMCTSSettings s = budget(120, 5);
+      s.widening = widening;
+      s.reuse = false;
+      ISMCTSPlayer player(s);
+      const Action chosen = player.play(state);
+      expect_sound_ranking(player, state, chosen, 120);
+      EXPECT_EQ(player.last_decision().reused_visits, 0u);
+    }
+  });
+}
+
+TEST_P(AgentsByPlayers, DecisionIgnoresHowHiddenCardsLie) {
+  for_each_state([](const auto& state) {
+    ISMCTSPlayer a(budget(150, 11));
+    ISMCTSPlayer b(budget(150, 11));
+    const Action chosen = a.play(state);
+    EXPECT_EQ(b.play(redealt(state, 99)), chosen);
+    ASSERT_EQ(a.ranked_actions().size(), b.ranked_actions().size());
+    for (std::size_t i = 0; i < a.ranked_actions().size(); ++i) {
+      EXPECT_EQ(a.ranked_actions()[i].action, b.ranked_actions()[i].action);
+      EXPECT_EQ(a.ranked_actions()[i].visits, b.ranked_actions()[i].visits);
+    }
+  });
+}
+
+TEST_P(AgentsByPlayers, DeterminiseKeepsTheViewAndDealsTheRest) {
+  for_each_state([](const auto& state) {
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(3);
+    const auto world = determinise(state, rng);
+    EXPECT_TRUE(same_view(state, world));
+    EXPECT_TRUE(testing::check_invariants(world));
+    EXPECT_EQ(testing::count_cards(world), testing::count_cards(state));
+    // A function of the view alone: the same generator gives the same world.
+    util::ChaCha12Rng again = util::ChaCha12Rng::from_seed(3);
+    EXPECT_EQ(determinise(redealt(state, 42), again), world);
+  });
+}
+
+TEST_P(AgentsByPlayers, RolloutPolicyOnlyPlaysListedActions) {
+  for_each_state([](const auto& start) {
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(8);
+    std::vector<Action> buffer;
+    for (double epsilon : {0.0, 0.5}) {
+      auto state = start;
+      for (int step = 0; step < 400; ++step) {
+        const std::vector<Action> space = state.get_action_space();
+        Action action = Action::yield();
+        ASSERT_EQ(rollout_action(state, epsilon, rng, buffer, action), !space.empty());
+        if (space.empty()) break;
+        ASSERT_NE(std::find(space.begin(), space.end(), action), space.end())
+            << action_text(action);
+        if (state.step(action)) break;
+      }
+    }
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Players, AgentsByPlayers, ::testing::Values(1, 2, 3, 4));
+
+TEST(ISMCTSPlayer, SeededPlayersRepeatAWholeGame) {
+  auto game = [](std::uint64_t player_seed) {
+    ISMCTSPlayer player(budget(100, player_seed));
+    State<2> state = State<2>::create(21);
+    std::vector<Action> played;
+    while (!state.get_action_space().empty() && played.size() < 300) {
+      played.push_back(player.play(state));
+      if (state.step(played.back())) break;
+    }
+    return played;
+  };
+  const std::vector<Action> first = game(4);
+  EXPECT_GT(first.size(), 3u);
+  EXPECT_EQ(game(4), first);
+}
+
+TEST(ISMCTSPlayer, IterationBudgetIsExactAndTimeBudgetHolds) {
+  const State<3> state = midgame<3>(9, 5);
+  ISMCTSSettings s = budget(333, 1);
+  s.reuse = false;
+  ISMCTSPlayer counted(s);
+  counted.play(state);
+  EXPECT_EQ(counted.last_decision().iterations, 333u);
+
+  ISMCTSSettings timed;
+  timed.time_ms = 25;
+  ISMCTSPlayer clocked(timed);
+  clocked.play(state);
+  EXPECT_GT(clocked.last_decision().iterations, 1u);
+  EXPECT_GE(clocked.last_decision().milliseconds, 25.0);
+  EXPECT_LT(clocked.last_decision().milliseconds, 25.0 * 5 + 100);
+
+  // Whichever runs out first: a tiny iteration budget ends long before a long clock.
+  timed.iterations = 10;
+  timed.time_ms = 60000;
+  ISMCTSPlayer both(timed);
+  both.play(state);
+  EXPECT_EQ(both.last_decision().iterations, 10u);
+  EXPECT_LT(both.last_decision().milliseconds, 60000.0);
+}
+
+TEST(ISMCTSPlayer, ReusesTheSubtreeOfItsOwnMoveOnly) {
+  State<1> state = midgame<1>(5, 0);
+  ISMCTSPlayer player(budget(400, 2));
+  const Action first = player.play(state);
+  ASSERT_FALSE(state.step(first));
+  player.play(state);
+  EXPECT_GT(player.last_decision().reused_visits, 0u);
+  // A state that is not what the last action led to starts from an empty tree.
+  player.play(midgame<1>(6, 3));
+  EXPECT_EQ(player.last_decision().reused_visits, 0u);
+}
+
+TEST(ISMCTSPlayer, RefusesUnusableSettings) {
+  struct Case {
+    void (*change)(ISMCTSSettings&);
+    std::string message;
+  };
+  const Case cases[] = {
+      {[](ISMCTSSettings& s) { s.time_ms = 0; }, "time_ms must be a positive"},
+      {[](ISMCTSSettings& s) { s.time_ms = NAN; }, "time_ms must be a positive"},
+      {[](ISMCTSSettings& s) { s.iterations = 0; }, "iterations must be at least 1"},
+      {[](ISMCTSSettings& s) { s.threads = 0; }, "threads must be between 1 and 256"},
+      {[](ISMCTSSettings& s) { s.threads = 257; }, "threads must be between 1 and 256"},
+      {[](ISMCTSSettings& s) { s.exploration = -1; }, "exploration must be"},
+      {[](ISMCTSSettings& s) { s.epsilon = 1.5; }, "epsilon must be between 0 and 1"},
+  };
+  for (const Case& c : cases) {
+    ISMCTSSettings s;
+    c.change(s);
+    try {
+      ISMCTSPlayer player(s);
+      ADD_FAILURE() << "accepted, expected: " << c.message;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  // Neither budget given: the default iteration budget.
+  EXPECT_EQ(ISMCTSPlayer(ISMCTSSettings{}).settings().iterations, ISMCTSPlayer::kDefaultIterations);
+}
+
+TEST(ISMCTSPlayer, FailsWithoutActions) {
+  // A solo discard that nothing covers, with no refill left, lists no action.
+  State<1> state = testing::bare_state<1>("SK");
+  state.players[0].hand = hand("S2");
+  state.action_type = game::ActionType::discard(20);
+  state.hand_refills_left = 0;
+  ISMCTSPlayer player(budget(10, 1));
+  EXPECT_THROW(player.play(state), util::Failure);
+  EXPECT_TRUE(player.ranked_actions().empty());
+}
+
+TEST(Heuristics, PrefersExactKillsAndCheapCoveringDiscards) {
+  // Against a Jack of Clubs worn down to 5 health: ♥5 kills exactly, ♠10 overkills, ♦2 leaves
+  // it standing.
+  State<2> state = testing::bare_state<2>("CJ", "CK");
+  state.table.castle_deck.back().take_damage(15);
+  state.players[0].hand = hand("H5 S10 D2");
+  auto score = [&](const char* card) {
+    return action_score(state, Action::play(testing::card(card)));
+  };
+  EXPECT_GT(score("H5"), score("S10"));
+  EXPECT_GT(score("S10"), score("D2"));
+
+  // Discard 7 from 3♠ 4♥ 10♦: exactly 3♠ 4♥ beats overshooting with 10♦.
+  state.players[0].hand = hand("S3 H4 D10");
+  state.action_type = game::ActionType::discard(7);
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(1);
+  std::vector<Action> buffer;
+  Action action = Action::yield();
+  ASSERT_TRUE(rollout_action(state, 0.0, rng, buffer, action));
+  EXPECT_EQ(action, Action::discard(card_vector("S3 H4")));
+}
+
+TEST(Heuristics, AvoidsAPlayItCannotSurvive) {
+  // ♥9 leaves 8 in hand against an attack of 10; ♠8 lowers the attack to 2 and survives.
+  State<2> state = testing::bare_state<2>("DJ", "CK");
+  state.players[0].hand = hand("H9 S8");
+  EXPECT_LE(action_score(state, Action::play(testing::card("H9"))), kLosing / 2);
+  EXPECT_GT(action_score(state, Action::play(testing::card("S8"))), kLosing / 2);
+}
+
+}  // namespace
+}  // namespace vardelic::agents
