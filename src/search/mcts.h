@@ -499,6 +499,13 @@ class SearchTree {
       if (virtual_loss != 0) {
         choice.stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
       }
+      if (const SearchNode<M>* next =
+              MoveInfo<M>::node_of(choice.link_.load(std::memory_order_relaxed))) {
+        // The next step reads the child: ask for its first lines now, so that their fetch
+        // overlaps the move and the bookkeeping in between.
+        const char* block = reinterpret_cast<const char*>(next);
+        for (int line = 0; line < 4; ++line) __builtin_prefetch(block + 64 * line);
+      }
       const uint64_t edge_visits = choice.stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
       players.push_back(state.current_player());
       path.push_back(&choice);
