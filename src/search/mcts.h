@@ -208,6 +208,12 @@ concept TranspositionTable = requires(T& t, const typename M::State& state, Sear
   { t.insert(state, node, handle) } -> std::convertible_to<SearchNode<M>*>;
 };
 
+// A table that declares `static constexpr bool kStoresNothing = true` answers none to every
+// lookup and insert. Then no node is shared: each has exactly one parent edge (the root none),
+// and a node's statistics are its parent edge's, kept there once (see SearchNode).
+template <class M>
+concept TableStoresNothing = requires { requires M::Table::kStoresNothing; };
+
 // Optional compact storage of moves in edges: a configuration naming M::MoveCode stores
 // M::encode_move(move) in each edge, and MoveInfo::get_move() gives M::decode_move(code), which
 // must equal the move listed. Codes need no state to decode.
@@ -337,6 +343,12 @@ class MoveInfo {
 // A node: its edges (fixed when the node is created, stored right behind it in the same
 // allocation), per-node data, the evaluation of its state and statistics. Created and released
 // only by SearchTree.
+//
+// With a table that stores nothing (TableStoresNothing) the node keeps no statistics of its own
+// but points at its parent edge's, the root at the tree's, which stay 0: the edge's and the
+// child's figures are then one pair, updated once per playout rather than once for each, and
+// equal at every moment rather than once the run is over. With one thread they hold exactly
+// the values the separate copies would.
 template <class M>
 class SearchNode {
  public:
@@ -346,17 +358,26 @@ class SearchNode {
   std::span<const MoveInfo<M>> moves() const { return {edges(), num_moves_}; }
   const typename M::NodeData& data() const { return data_; }
   const typename M::StateEvaluation& evaln() const { return evaln_; }
-  const NodeStats& stats() const { return stats_; }
+  const NodeStats& stats() const {
+    if constexpr (TableStoresNothing<M>) {
+      return *stats_;
+    } else {
+      return stats_;
+    }
+  }
 
  private:
   friend class SearchTree<M>;
   using Edge = MoveInfo<M>;
+  using Stats = std::conditional_t<TableStoresNothing<M>, const NodeStats*, NodeStats>;
 
   static_assert(alignof(Edge) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
   static_assert(alignof(SearchNode*) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
 
-  SearchNode(uint32_t num_moves, typename M::StateEvaluation evaln)
-      : num_moves_(num_moves), evaln_(std::move(evaln)) {}
+  SearchNode(uint32_t num_moves, typename M::StateEvaluation evaln, const NodeStats* stats)
+      : num_moves_(num_moves), evaln_(std::move(evaln)) {
+    if constexpr (TableStoresNothing<M>) stats_ = stats;
+  }
   ~SearchNode() { std::destroy(edges(), edges() + num_moves_); }
 
   // Offset of the edge array behind the node inside the node's allocation.
@@ -369,9 +390,11 @@ class SearchNode {
   }
   const Edge* edges() const { return const_cast<SearchNode*>(this)->edges(); }
 
+  // `stats`: the parent edge's statistics (the tree's for the root); unused unless
+  // TableStoresNothing.
   static SearchNode* create(typename M::MoveList&& moves,
                             MoveEvaluationList<typename M::MoveEvaluation>&& move_evaluations,
-                            typename M::StateEvaluation&& evaln) {
+                            typename M::StateEvaluation&& evaln, const NodeStats* stats) {
     const std::size_t count = std::ranges::size(moves);
     if (count > std::numeric_limits<uint32_t>::max()) {
       throw util::Failure("too many moves for one search node");
@@ -384,7 +407,7 @@ class SearchNode {
         std::construct_at(edges + built, std::move(move), std::move(move_evaluations[built]));
         ++built;
       }
-      return ::new (block) SearchNode(static_cast<uint32_t>(count), std::move(evaln));
+      return ::new (block) SearchNode(static_cast<uint32_t>(count), std::move(evaln), stats);
     } catch (...) {
       std::destroy(edges, edges + built);
       ::operator delete(block);
@@ -398,7 +421,7 @@ class SearchNode {
     ::operator delete(static_cast<void*>(node));
   }
 
-  NodeStats stats_;
+  Stats stats_{};
   uint32_t num_moves_;
   typename M::StateEvaluation evaln_;
   [[no_unique_address]] typename M::NodeData data_{};
@@ -430,7 +453,7 @@ class SearchTree {
     static_assert(Evaluator<Eval, M>);
     static_assert(TreePolicy<Policy, M>);
     static_assert(TranspositionTable<Table, M>);
-    root_node_ = create_node(root_state_, nullptr);
+    root_node_ = create_node(root_state_, nullptr, &root_stats_);
   }
   ~SearchTree() {
     release_subtree(root_node_);
@@ -476,25 +499,52 @@ class SearchTree {
       if (virtual_loss != 0) {
         choice.stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
       }
-      choice.stats_.visits.fetch_add(1, std::memory_order_relaxed);
+      if (const SearchNode<M>* next =
+              MoveInfo<M>::node_of(choice.link_.load(std::memory_order_relaxed))) {
+        // The next step reads the child: ask for its first lines now, so that their fetch
+        // overlaps the move and the bookkeeping in between.
+        const char* block = reinterpret_cast<const char*>(next);
+        for (int line = 0; line < 4; ++line) __builtin_prefetch(block + 64 * line);
+      }
+      const uint64_t edge_visits = choice.stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
       players.push_back(state.current_player());
       path.push_back(&choice);
       state.make_move(choice.get_move());
 
-      auto [next, created] = descend(state, choice, *node, tld, uncounted);
-      node = next;
-      did_we_create = created;
-      // A node made by this playout cannot be on its path already.
-      // The check comes before the node is counted, so a panicking playout leaves no visit.
-      if (!created && is_on_path(node_path, node)) cycle_evaluation = on_cycle(*node);
+      if constexpr (TableStoresNothing<M>) {
+        // The edge's statistics are the node's, counted above; no node is reached twice, so
+        // there is no cycle to look for. A descent that fails takes its visit back, as no
+        // node counted it.
+        Descent reached{nullptr, false};
+        try {
+          reached = descend(state, choice, *node, tld, uncounted);
+        } catch (...) {
+          choice.stats_.visits.fetch_sub(1, std::memory_order_relaxed);
+          if (virtual_loss != 0) {
+            choice.stats_.sum_evaluations.fetch_add(virtual_loss, std::memory_order_relaxed);
+          }
+          throw;
+        }
+        node = reached.node;
+        did_we_create = reached.created;
+        node_path.push_back(node);
+        if (edge_visits <= visits_before_expansion) break;
+      } else {
+        auto [next, created] = descend(state, choice, *node, tld, uncounted);
+        node = next;
+        did_we_create = created;
+        // A node made by this playout cannot be on its path already.
+        // The check comes before the node is counted, so a panicking playout leaves no visit.
+        if (!created && is_on_path(node_path, node)) cycle_evaluation = on_cycle(*node);
 
-      node_path.push_back(node);
-      if (virtual_loss != 0) {
-        node->stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
+        node_path.push_back(node);
+        if (virtual_loss != 0) {
+          node->stats_.sum_evaluations.fetch_sub(virtual_loss, std::memory_order_relaxed);
+        }
+        const uint64_t visits = node->stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (cycle_evaluation) break;
+        if (visits <= visits_before_expansion) break;
       }
-      const uint64_t visits = node->stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
-      if (cycle_evaluation) break;
-      if (visits <= visits_before_expansion) break;
     }
 
     const SearchHandle<M> handle{node, &tld, &manager_};
@@ -512,9 +562,12 @@ class SearchTree {
   // Replaces every edge's statistics by its child's. The parallel run calls this after joining
   // its workers: during the run two threads' copies of one child can land out of order, so an
   // edge may keep the older figures; afterwards edges and children agree exactly.
+  // With a table that stores nothing there is one pair for both: nothing to do.
   void sync_edge_statistics() {
-    sync_subtree(root_node_);
-    for (SearchNode<M>* node : orphaned_) sync_subtree(node);
+    if constexpr (!TableStoresNothing<M>) {
+      sync_subtree(root_node_);
+      for (SearchNode<M>* node : orphaned_) sync_subtree(node);
+    }
   }
 
   NodeHandle<M> root_node() const { return NodeHandle<M>(root_node_); }
@@ -550,7 +603,8 @@ class SearchTree {
   };
 
   // moves = available_moves(); evaluate; one edge per move, paired with the move evaluations.
-  SearchNode<M>* create_node(const State& state, const SearchHandle<M>* handle) {
+  SearchNode<M>* create_node(const State& state, const SearchHandle<M>* handle,
+                             const NodeStats* stats) {
     using MoveEvaluation = typename M::MoveEvaluation;
     typename M::MoveList moves = state.available_moves();
     auto [move_evaluations, state_evaluation] = eval_.evaluate_new_state(state, moves, handle);
@@ -561,7 +615,7 @@ class SearchTree {
       tree_policy_.validate_evaluations(std::span<const MoveEvaluation>(move_evaluations));
     }
     return SearchNode<M>::create(std::move(moves), std::move(move_evaluations),
-                                 std::move(state_evaluation));
+                                 std::move(state_evaluation), stats);
   }
 
   MoveInfo<M>& choose(SearchNode<M>& node, const SearchHandle<M>& handle) const {
@@ -588,6 +642,7 @@ class SearchTree {
     }
     const SearchHandle<M> handle{&current, &tld, &manager_};
     if (SearchNode<M>* stored = table_.lookup(state, handle)) {
+      if constexpr (TableStoresNothing<M>) throw util::Failure(kSharingMessage);
       // The edge links to the stored node without owning it; its owner is elsewhere in the tree.
       transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
       std::uintptr_t expected = 0;
@@ -600,7 +655,7 @@ class SearchTree {
     }
 
     // Built completely before the compare-exchange, and kept off the shared tree until it wins.
-    SearchNode<M>* created = create_node(state, &handle);
+    SearchNode<M>* created = create_node(state, &handle, &choice.stats_);
     std::uintptr_t expected = 0;
     // Release on success publishes the node's edges and evaluation to every acquire load of
     // `child`; acquire on failure makes the winner's node visible to this thread.
@@ -612,6 +667,11 @@ class SearchTree {
       return {Edge::node_of(expected), false};
     }
     if (SearchNode<M>* existing = table_.insert(state, created, handle)) {
+      if constexpr (TableStoresNothing<M>) {
+        // The node is published already: it stays, owned, and the playout fails.
+        choice.link_.store(Edge::link_of(created) | Edge::kOwned, std::memory_order_release);
+        throw util::Failure(kSharingMessage);
+      }
       // The table already held a node for this state: continue from it. Another thread may
       // have followed the edge into `created` meanwhile, so it lives on, orphaned, until the
       // tree is released.
@@ -666,15 +726,23 @@ class SearchTree {
                       const SmallVector<typename M::Player, 64>& players,
                       const StateEvaluation& evaluation, const SearchHandle<M>& handle) {
     const int64_t virtual_loss = manager_.virtual_loss();
-    for (std::size_t i = path.size(); i-- > 0;) {
-      const int64_t value = eval_.interpret_evaluation_for_player(evaluation, players[i]);
-      NodeStats& node_stats = node_path[i]->stats_;
-      NodeStats& edge_stats = path[i]->stats_;
-      node_stats.sum_evaluations.fetch_add(value + virtual_loss, std::memory_order_relaxed);
-      edge_stats.visits.store(node_stats.visits.load(std::memory_order_relaxed),
-                              std::memory_order_relaxed);
-      edge_stats.sum_evaluations.store(node_stats.sum_evaluations.load(std::memory_order_relaxed),
-                                       std::memory_order_relaxed);
+    if constexpr (TableStoresNothing<M>) {
+      // One pair per step, the edge's, which is its node's.
+      for (std::size_t i = path.size(); i-- > 0;) {
+        const int64_t value = eval_.interpret_evaluation_for_player(evaluation, players[i]);
+        path[i]->stats_.sum_evaluations.fetch_add(value + virtual_loss, std::memory_order_relaxed);
+      }
+    } else {
+      for (std::size_t i = path.size(); i-- > 0;) {
+        const int64_t value = eval_.interpret_evaluation_for_player(evaluation, players[i]);
+        NodeStats& node_stats = node_path[i]->stats_;
+        NodeStats& edge_stats = path[i]->stats_;
+        node_stats.sum_evaluations.fetch_add(value + virtual_loss, std::memory_order_relaxed);
+        edge_stats.visits.store(node_stats.visits.load(std::memory_order_relaxed),
+                                std::memory_order_relaxed);
+        edge_stats.sum_evaluations.store(node_stats.sum_evaluations.load(std::memory_order_relaxed),
+                                         std::memory_order_relaxed);
+      }
     }
     manager_.on_backpropagation(evaluation, handle);
   }
@@ -700,12 +768,16 @@ class SearchTree {
     }
   }
 
+  static constexpr const char kSharingMessage[] =
+      "a transposition table that stores nothing returned a node";
+
   M manager_;
   Eval eval_;
   Policy tree_policy_;
   Table table_;
   State root_state_;
   SearchNode<M>* root_node_ = nullptr;  // owned
+  NodeStats root_stats_;                // the root's statistics when TableStoresNothing: 0
 
   // Written by playouts only when the node limit is bounded or outside parallel runs; kept off
   // the line of the rarely written counters all the same.

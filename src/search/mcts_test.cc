@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,6 @@ using testing::game;
 using testing::make_manager;
 using testing::ToyMCTS;
 using testing::ToySharingMCTS;
-
 
 // Every expanded edge agrees with its child, and the child's visits add up over its own edges
 // within one (the visit that stopped there).
@@ -145,6 +146,85 @@ TEST(SearchTree, VirtualLossIsGivenBackInBackpropagation) {
   EXPECT_EQ(edge.visits(), 3u);
   EXPECT_EQ(edge.sum_rewards(), 1 + 2 + 2);
   expect_consistent(*manager.root_node().get());
+}
+
+// Where a table that stores nothing lets the engine keep one pair of statistics per edge, a
+// thread's playouts must see and leave exactly the figures of the two copies.
+struct OneCopyCase {
+  int64_t virtual_loss;
+  uint64_t expansion_visits;
+  std::size_t playout_length;
+};
+
+void PrintTo(const OneCopyCase& c, std::ostream* out) {
+  *out << "virtual loss " << c.virtual_loss << ", expansion after " << c.expansion_visits
+       << ", length " << c.playout_length;
+}
+
+class OneCopyTest : public ::testing::TestWithParam<OneCopyCase> {};
+
+template <class A, class B>
+void expect_same_tree(const SearchNode<A>& a, const SearchNode<B>& b, const std::string& path) {
+  ASSERT_EQ(a.moves().size(), b.moves().size()) << path;
+  EXPECT_EQ(a.stats().visits.load(), b.stats().visits.load()) << path;
+  EXPECT_EQ(a.stats().sum_evaluations.load(), b.stats().sum_evaluations.load()) << path;
+  for (std::size_t i = 0; i < a.moves().size(); ++i) {
+    const auto& ea = a.moves()[i];
+    const auto& eb = b.moves()[i];
+    EXPECT_EQ(ea.visits(), eb.visits()) << path << " " << i;
+    EXPECT_EQ(ea.sum_rewards(), eb.sum_rewards()) << path << " " << i;
+    ASSERT_EQ(ea.child().has_value(), eb.child().has_value()) << path << " " << i;
+    if (ea.child())
+      expect_same_tree(*ea.child()->get(), *eb.child()->get(), path + " " + std::to_string(i));
+  }
+}
+
+TEST_P(OneCopyTest, OneThreadBuildsTheTreeOfTwoCopies) {
+  const OneCopyCase c = GetParam();
+  ToyMCTS two;
+  testing::ToyOneCopyMCTS one;
+  two.loss = one.loss = c.virtual_loss;
+  two.expansion_visits = one.expansion_visits = c.expansion_visits;
+  two.playout_length = one.playout_length = c.playout_length;
+  // Increments with equal and unequal values, so that the policy sees ties and differences.
+  auto a = make_manager<ToyMCTS>(game(6, {1, 0, 2, 1}), two);
+  auto b = make_manager<testing::ToyOneCopyMCTS>(game(6, {1, 0, 2, 1}), one);
+  for (int round = 0; round < 8; ++round) {
+    if (round % 2 == 0) {
+      for (int i = 0; i < 25; ++i) ASSERT_EQ(a.playout(), b.playout());
+    } else {
+      a.playout_n_parallel(100, 1);
+      b.playout_n_parallel(100, 1);
+    }
+    expect_same_tree(*a.root_node().get(), *b.root_node().get(), "root");
+    if (HasFailure()) return;
+  }
+  EXPECT_EQ(a.tree().num_nodes(), b.tree().num_nodes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Configurations, OneCopyTest,
+                         ::testing::Values(OneCopyCase{0, 1, 1000}, OneCopyCase{3, 1, 1000},
+                                           OneCopyCase{0, 3, 1000}, OneCopyCase{5, 2, 3}));
+
+TEST(SearchTree, OneCopyDescentThatFailsTakesItsVisitBack) {
+  testing::ToyEvaluator eval;
+  bool fail = true;
+  eval.hooks->on_new_state = [&fail] {
+    if (fail) throw std::runtime_error("evaluation failed");
+  };
+  testing::ToyOneCopyMCTS config;
+  config.loss = 4;
+  auto manager = make_manager<testing::ToyOneCopyMCTS>(game(4), config, eval);
+  EXPECT_THROW(manager.playout(), std::runtime_error);
+  for (const auto& edge : manager.root_node().moves()) {
+    EXPECT_EQ(edge.visits(), 0u);
+    EXPECT_EQ(edge.sum_rewards(), 0);
+  }
+  fail = false;
+  manager.playout_n_parallel(10, 1);
+  uint64_t visits = 0;
+  for (const auto& edge : manager.root_node().moves()) visits += edge.visits();
+  EXPECT_EQ(visits, 10u);
 }
 
 TEST(SearchTree, ReleasingTheTreeReleasesEveryNode) {

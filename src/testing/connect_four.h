@@ -115,6 +115,7 @@ struct ConnectFourEvaluator {
 };
 
 struct ConnectFourTable {
+  static constexpr bool kStoresNothing = true;
   template <class M>
   search::SearchNode<M>* lookup(const ConnectFour&, const search::SearchHandle<M>&) const {
     return nullptr;

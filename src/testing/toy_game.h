@@ -130,6 +130,12 @@ struct ToyEmptyTable {
   }
 };
 
+// Stores nothing and says so (kStoresNothing): the engine then keeps each node's statistics in
+// its parent edge alone.
+struct ToyNoTable : ToyEmptyTable {
+  static constexpr bool kStoresNothing = true;
+};
+
 // Shares nodes between equal states. With `use_lookup` false it only answers inserts, so an
 // equal state reached by another path is found late (after its own node was built).
 struct ToySharingTable {
@@ -192,6 +198,7 @@ struct ToyConfig : search::MCTSDefaults {
 
 struct ToyMCTS : ToyConfig<ToyEmptyTable> {};
 struct ToySharingMCTS : ToyConfig<ToySharingTable> {};
+struct ToyOneCopyMCTS : ToyConfig<ToyNoTable> {};
 
 template <class M>
 search::MCTSManager<M> make_manager(CountingState state, M config = {}, ToyEvaluator eval = {},

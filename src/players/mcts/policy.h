@@ -126,9 +126,11 @@ class MyPolicy {
   const search::MoveInfo<M>* choose_child(std::span<const search::MoveInfo<M>> moves,
                                           const search::SearchHandle<M>& handle) const {
     uint64_t total_visits = 0;
-    for (const auto& move : moves) total_visits += move.visits();
     std::size_t unexpanded = 0;
-    for (const auto& move : moves) unexpanded += move.child() ? 0 : 1;
+    for (const auto& move : moves) {
+      total_visits += move.visits();
+      unexpanded += move.child() ? 0 : 1;
+    }
     const double parent_visits = 1.0 + static_cast<double>(total_visits);
     const double leaf_node_count = 1.0 + static_cast<double>(unexpanded);
     search::PolicyRng& rng = handle.thread_data().policy_data;

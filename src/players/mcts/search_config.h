@@ -138,6 +138,7 @@ struct MyEvaluator {
 
 // Stores nothing: every state reached gets a node of its own.
 struct EmptyTable {
+  static constexpr bool kStoresNothing = true;
   template <class M>
   search::SearchNode<M>* lookup(const typename M::State& /*state*/,
                                 const search::SearchHandle<M>& /*handle*/) const {
