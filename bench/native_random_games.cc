@@ -55,11 +55,21 @@ int main(int argc, char** argv) {
   auto start = std::chrono::steady_clock::now();
   unsigned lost = 0;
   switch (players) {
-    case 1: lost = play_games<1>(games); break;
-    case 2: lost = play_games<2>(games); break;
-    case 3: lost = play_games<3>(games); break;
-    case 4: lost = play_games<4>(games); break;
-    default: std::fprintf(stderr, "PLAYERS must be 1 to 4\n"); return 2;
+    case 1:
+      lost = play_games<1>(games);
+      break;
+    case 2:
+      lost = play_games<2>(games);
+      break;
+    case 3:
+      lost = play_games<3>(games);
+      break;
+    case 4:
+      lost = play_games<4>(games);
+      break;
+    default:
+      std::fprintf(stderr, "PLAYERS must be 1 to 4\n");
+      return 2;
   }
   std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   std::printf("%.9g %u\n", elapsed.count() / games, lost);

@@ -63,7 +63,9 @@ def solo(player_factory, games: int) -> tuple[float, float]:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--json", metavar="PATH")
     parser.add_argument("--games", type=int, default=50)
     parser.add_argument("--decisions", type=int, default=20)
@@ -83,8 +85,10 @@ def main() -> None:
     random_score, random_wins = solo(lambda seed: RandomPlayer(seed), args.games)
     figures["solo_mean_score"] = {"mcts": mcts_score, "random": random_score}
     figures["solo_win_rate"] = {"mcts": mcts_wins, "random": random_wins}
-    print(f"solo, {args.games} games: MCTSPlayer({PLAYOUTS}, 2, True) mean score {mcts_score:.2f}, "
-          f"win rate {mcts_wins:.2f}; RandomPlayer mean score {random_score:.2f}, win rate {random_wins:.2f}")
+    print(
+        f"solo, {args.games} games: MCTSPlayer({PLAYOUTS}, 2, True) mean score {mcts_score:.2f}, "
+        f"win rate {mcts_wins:.2f}; RandomPlayer mean score {random_score:.2f}, win rate {random_wins:.2f}"
+    )
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
             json.dump({"player": figures}, f, indent=2)

@@ -27,18 +27,34 @@ def native_binary(build_dir):
     """The native baseline, built by CMake in build_dir (configured for Release if new)."""
     build_dir = pathlib.Path(build_dir)
     if not (build_dir / "CMakeCache.txt").exists():
-        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
-                        "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
-                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(
+            [
+                "cmake",
+                "-S",
+                ROOT,
+                "-B",
+                build_dir,
+                "-G",
+                "Ninja",
+                "-DCMAKE_BUILD_TYPE=Release",
+                "-DBUILD_TESTING=OFF",
+            ],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
     # Always (incrementally) rebuilt: a binary older than the sources would time other rules.
-    subprocess.run(["cmake", "--build", build_dir, "--target", "native_random_games"],
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(
+        ["cmake", "--build", build_dir, "--target", "native_random_games"],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
     return build_dir / "bench" / "native_random_games"
 
 
 def native_seconds(binary, games, players):
-    done = subprocess.run([binary, str(games), str(players)], check=True, capture_output=True,
-                          text=True)
+    done = subprocess.run(
+        [binary, str(games), str(players)], check=True, capture_output=True, text=True
+    )
     seconds, lost = done.stdout.split()
     return float(seconds), int(lost)
 
@@ -75,8 +91,11 @@ def main():
     parser.add_argument("--games", type=int, default=20000)
     parser.add_argument("--players", type=int, default=2)
     parser.add_argument("--repeats", type=int, default=5)
-    parser.add_argument("--build-dir", default=ROOT / "build-bench",
-                        help="CMake build folder of this checkout (default: build-bench)")
+    parser.add_argument(
+        "--build-dir",
+        default=ROOT / "build-bench",
+        help="CMake build folder of this checkout (default: build-bench)",
+    )
     parser.add_argument("--json", metavar="PATH")
     args = parser.parse_args()
 
@@ -101,9 +120,17 @@ def main():
     print(f"  module / native   {ratio:9.3f}")
     if args.json:
         with open(args.json, "w") as out:
-            json.dump({"python": {"seconds_per_random_game": {"module": m, "native": n},
-                                  "module_over_native": ratio,
-                                  "seconds_per_game_with_python_seat": python_seat}}, out, indent=2)
+            json.dump(
+                {
+                    "python": {
+                        "seconds_per_random_game": {"module": m, "native": n},
+                        "module_over_native": ratio,
+                        "seconds_per_game_with_python_seat": python_seat,
+                    }
+                },
+                out,
+                indent=2,
+            )
 
 
 if __name__ == "__main__":

@@ -71,16 +71,17 @@ def main() -> None:
         game_steps = args.envs * args.steps
         figures["vector_steps_per_second"][f"threads_{threads}"] = game_steps / best_step
         figures.setdefault("draw_ids_per_second", game_steps / best_draw)
-        figures["draw_ids_per_second"] = max(figures["draw_ids_per_second"],
-                                             game_steps / best_draw)
+        figures["draw_ids_per_second"] = max(figures["draw_ids_per_second"], game_steps / best_draw)
     vector = figures["vector_steps_per_second"]
     figures["scaling_2_threads"] = vector["threads_2"] / vector["threads_1"]
     best_game = min(game_round(args.game_steps, seed=r) for r in range(args.rounds))
     figures["game_steps_per_second"] = args.game_steps / best_game
 
-    print(f"VectorEnv({args.envs}, 2): env.step, game steps per second: "
-          f"{vector['threads_1']:,.0f} (1 thread), {vector['threads_2']:,.0f} (2 threads), "
-          f"scaling {figures['scaling_2_threads']:.2f}x")
+    print(
+        f"VectorEnv({args.envs}, 2): env.step, game steps per second: "
+        f"{vector['threads_1']:,.0f} (1 thread), {vector['threads_2']:,.0f} (2 threads), "
+        f"scaling {figures['scaling_2_threads']:.2f}x"
+    )
     print(f"vectorised draw of the ids alone: {figures['draw_ids_per_second']:,.0f} ids per second")
     print(f"Game(2) stepped from Python: {figures['game_steps_per_second']:,.0f} steps per second")
     if args.json:

@@ -63,8 +63,11 @@ def main() -> None:
     print(f"  Gymnasium environment             {steps:12,.0f} steps/s ({games} games)")
     if args.json:
         with open(args.json, "w") as out:
-            json.dump({"rl": {"pettingzoo_turns_per_second": turns,
-                              "gym_steps_per_second": steps}}, out, indent=2)
+            json.dump(
+                {"rl": {"pettingzoo_turns_per_second": turns, "gym_steps_per_second": steps}},
+                out,
+                indent=2,
+            )
 
 
 if __name__ == "__main__":

@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
 
   std::printf("%-8s %16s %14s %22s\n", "players", "actions/s", "games/s", "apply_action/s (copy)");
   for (int i = 0; i < 4; ++i) {
-    std::printf("%-8d %16.0f %14.0f %22.0f\n", i + 1, f[i].actions_per_second, f[i].games_per_second,
-                f[i].copying_actions_per_second);
+    std::printf("%-8d %16.0f %14.0f %22.0f\n", i + 1, f[i].actions_per_second,
+                f[i].games_per_second, f[i].copying_actions_per_second);
   }
   std::printf("%-8s %16.0f\n", "mean", mean);
 
@@ -87,11 +87,15 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::fprintf(out, "{\"rules\": {\"actions_per_second\": {");
-    for (int i = 0; i < 4; ++i) std::fprintf(out, "\"players_%d\": %.0f, ", i + 1, f[i].actions_per_second);
+    for (int i = 0; i < 4; ++i)
+      std::fprintf(out, "\"players_%d\": %.0f, ", i + 1, f[i].actions_per_second);
     std::fprintf(out, "\"mean\": %.0f}, \"games_per_second\": {", mean);
-    for (int i = 0; i < 4; ++i) std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].games_per_second);
+    for (int i = 0; i < 4; ++i)
+      std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].games_per_second);
     std::fprintf(out, "}, \"apply_action_per_second\": {");
-    for (int i = 0; i < 4; ++i) std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1, f[i].copying_actions_per_second);
+    for (int i = 0; i < 4; ++i)
+      std::fprintf(out, "%s\"players_%d\": %.0f", i ? ", " : "", i + 1,
+                   f[i].copying_actions_per_second);
     std::fprintf(out, "}}}\n");
     std::fclose(out);
   }

@@ -28,16 +28,26 @@ def load(paths: list[str]) -> list[dict]:
             summary = json.load(f)
         for team in summary["teams"]:
             paired = team.get("paired")
-            rows.append({
-                "players": team["players"], "team": _team_name(team["label"]),
-                "games": team["games"], "errors": team["errors"],
-                "mean": team["mean_score"], "low": team["score_low"], "high": team["score_high"],
-                "diff": paired and paired["mean"], "diff_low": paired and paired["low"],
-                "diff_high": paired and paired["high"],
-                "win": team["win_rate"], "win_low": team["win_low"], "win_high": team["win_high"],
-                "ms": 1000 * team["seconds_per_decision"]
-                if team["seconds_per_decision"] is not None else None,
-            })
+            rows.append(
+                {
+                    "players": team["players"],
+                    "team": _team_name(team["label"]),
+                    "games": team["games"],
+                    "errors": team["errors"],
+                    "mean": team["mean_score"],
+                    "low": team["score_low"],
+                    "high": team["score_high"],
+                    "diff": paired and paired["mean"],
+                    "diff_low": paired and paired["low"],
+                    "diff_high": paired and paired["high"],
+                    "win": team["win_rate"],
+                    "win_low": team["win_low"],
+                    "win_high": team["win_high"],
+                    "ms": 1000 * team["seconds_per_decision"]
+                    if team["seconds_per_decision"] is not None
+                    else None,
+                }
+            )
     return rows
 
 
@@ -53,8 +63,10 @@ def _interval(mean, low, high, digits=2, scale=1.0, sign=False) -> str:
 
 def markdown(rows: list[dict]) -> str:
     lines = [
-        ("| players | team | games | mean score [95 % CI] | vs first team [95 % CI] "
-         "| wins % [95 % CI] | ms / decision |"),
+        (
+            "| players | team | games | mean score [95 % CI] | vs first team [95 % CI] "
+            "| wins % [95 % CI] | ms / decision |"
+        ),
         "|---|---|---|---|---|---|---|",
     ]
     for r in rows:
@@ -63,7 +75,8 @@ def markdown(rows: list[dict]) -> str:
         lines.append(
             f"| {r['players']} | `{r['team']}` | {games} | {_interval(r['mean'], r['low'], r['high'])} "
             f"| {_interval(r['diff'], r['diff_low'], r['diff_high'], sign=True)} "
-            f"| {_interval(r['win'], r['win_low'], r['win_high'], digits=1, scale=100)} | {ms} |")
+            f"| {_interval(r['win'], r['win_low'], r['win_high'], digits=1, scale=100)} | {ms} |"
+        )
     return "\n".join(lines) + "\n"
 
 
@@ -81,14 +94,31 @@ def plot(rows: list[dict], path: str) -> None:
         mine = {r["players"]: r for r in rows if r["team"] == team}
         xs = [n - 0.4 + width * (i + 0.5) for n in counts if n in mine]
         got = [mine[n] for n in counts if n in mine]
-        scores.bar(xs, [r["mean"] for r in got], width, label=team,
-                   yerr=[[r["mean"] - r["low"] for r in got], [r["high"] - r["mean"] for r in got]],
-                   capsize=2)
-        wins.bar(xs, [100 * r["win"] for r in got], width, label=team,
-                 yerr=[[100 * (r["win"] - r["win_low"]) for r in got],
-                       [100 * (r["win_high"] - r["win"]) for r in got]], capsize=2)
-    scores.set(xlabel="players", ylabel="mean score (enemies defeated, win = 12)",
-               xticks=counts, ylim=(0, 12))
+        scores.bar(
+            xs,
+            [r["mean"] for r in got],
+            width,
+            label=team,
+            yerr=[[r["mean"] - r["low"] for r in got], [r["high"] - r["mean"] for r in got]],
+            capsize=2,
+        )
+        wins.bar(
+            xs,
+            [100 * r["win"] for r in got],
+            width,
+            label=team,
+            yerr=[
+                [100 * (r["win"] - r["win_low"]) for r in got],
+                [100 * (r["win_high"] - r["win"]) for r in got],
+            ],
+            capsize=2,
+        )
+    scores.set(
+        xlabel="players",
+        ylabel="mean score (enemies defeated, win = 12)",
+        xticks=counts,
+        ylim=(0, 12),
+    )
     wins.set(xlabel="players", ylabel="games won (%)", xticks=counts)
     scores.legend(fontsize=8, loc="lower left")
     fig.suptitle("Paired deals, 95 % intervals")

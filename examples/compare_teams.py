@@ -25,8 +25,9 @@ def main() -> None:
     parser.add_argument("--games", type=int, default=40, help="deals per team")
     parser.add_argument("--seed", type=int, default=0, help="first game seed")
     parser.add_argument("--playouts", type=int, default=200, help="search playouts per decision")
-    parser.add_argument("--workers", type=int, default=2,
-                        help="worker processes (0: play in this process)")
+    parser.add_argument(
+        "--workers", type=int, default=2, help="worker processes (0: play in this process)"
+    )
     args = parser.parse_args()
 
     # A team is 1 to 4 seats: "random", "mcts(KEY=VALUE,...)" or "py:MODULE:CLASS" (your own
@@ -37,20 +38,28 @@ def main() -> None:
         f"py:{HEURISTIC}:HeuristicPlayer,random",
         f"mcts(playouts={args.playouts},threads=1),random",
     ]
-    evaluation = evaluate(teams, games=args.games, seed=args.seed,
-                          workers=args.workers, progress=False)
+    evaluation = evaluate(
+        teams, games=args.games, seed=args.seed, workers=args.workers, progress=False
+    )
 
     print(f"{args.games} paired deals, seeds {args.seed}..{args.seed + args.games - 1}")
-    labels = [f"{i}. " + t.label.replace(f"py:{HEURISTIC}:", "")
-              for i, t in enumerate(evaluation.summary.teams, 1)]
+    labels = [
+        f"{i}. " + t.label.replace(f"py:{HEURISTIC}:", "")
+        for i, t in enumerate(evaluation.summary.teams, 1)
+    ]
     width = max(len(label) for label in labels)
-    print(f"{'team':<{width}} {'games':>5} {'wins':>4} {'score [95 % interval]':>22}"
-          f" {'vs team 1 [95 %]':>22}")
+    print(
+        f"{'team':<{width}} {'games':>5} {'wins':>4} {'score [95 % interval]':>22}"
+        f" {'vs team 1 [95 %]':>22}"
+    )
     for label, team in zip(labels, evaluation.summary.teams, strict=True):
         score = f"{team.mean_score:.2f} [{team.score_low:.2f}, {team.score_high:.2f}]"
         paired = team.paired  # mean score difference to team 1 on the same deals
-        versus = ("reference" if paired is None else
-                  f"{paired.mean:+.2f} [{paired.low:+.2f}, {paired.high:+.2f}]")
+        versus = (
+            "reference"
+            if paired is None
+            else f"{paired.mean:+.2f} [{paired.low:+.2f}, {paired.high:+.2f}]"
+        )
         print(f"{label:<{width}} {team.games:>5} {team.wins:>4} {score:>22} {versus:>22}")
         for group in team.error_groups:  # games that raised, grouped by message
             print(f"   {group['games']} game(s) failed: {group['error']}")

@@ -51,14 +51,14 @@ def state_at(turn: int, seed: int, num_players: int):
 
 def plot(rows, path: str, title: str) -> None:
     import matplotlib
+
     matplotlib.use("Agg")  # headless: write the file, open no window
     import matplotlib.pyplot as plt
 
     labels = [label for label, _, _ in rows]
     visits = [v for _, v, _ in rows]
     means = [0.0 if math.isnan(m) else m for _, _, m in rows]  # unvisited: NaN
-    fig, (left, right) = plt.subplots(1, 2, sharey=True,
-                                      figsize=(10, 1.5 + 0.35 * len(rows)))
+    fig, (left, right) = plt.subplots(1, 2, sharey=True, figsize=(10, 1.5 + 0.35 * len(rows)))
     y = range(len(rows))
     left.bar_label(left.barh(y, visits, color="tab:blue"), padding=2, fontsize=8)
     left.set_xlabel("visits")
@@ -83,8 +83,13 @@ def main() -> None:
     parser.add_argument("--playouts", type=int, default=1000, help="playouts per sample")
     parser.add_argument("--threads", type=int, default=1, help="search threads")
     parser.add_argument("--samples", type=int, default=1, help="determinised samples")
-    parser.add_argument("--policy", type=int, choices=[0, 2, 3, 4], default=None,
-                        help="tree policy variation (default: base)")
+    parser.add_argument(
+        "--policy",
+        type=int,
+        choices=[0, 2, 3, 4],
+        default=None,
+        help="tree policy variation (default: base)",
+    )
     parser.add_argument("--no-heuristics", action="store_true", help="plain random rollouts")
     parser.add_argument("--plot", metavar="PATH.png", help="bar chart of visits and mean reward")
     args = parser.parse_args()
@@ -92,9 +97,13 @@ def main() -> None:
     state = state_at(args.turn, args.seed, args.players)
     print(ANSI.sub("", str(state)), end="\n\n")  # player to move, hand, current enemy
 
-    player = players.MCTSPlayer(args.playouts, args.threads, not args.no_heuristics,
-                                policy_variation=args.policy,
-                                deterministic_samples=args.samples)
+    player = players.MCTSPlayer(
+        args.playouts,
+        args.threads,
+        not args.no_heuristics,
+        policy_variation=args.policy,
+        deterministic_samples=args.samples,
+    )
     chosen = player.play(state)
     ranked = player.ranked_actions()  # [(action, visits, mean reward)], most visited first
     assert ranked[0][0] == chosen
@@ -109,8 +118,10 @@ def main() -> None:
     print(f"\nchosen: {rows[0][0]}  ({total} visits over {args.samples} sample(s))")
 
     if args.plot:
-        title = (f"seed {args.seed}, turn {args.turn}: {args.playouts} playouts x "
-                 f"{args.samples} sample(s), policy {args.policy or 'base'}")
+        title = (
+            f"seed {args.seed}, turn {args.turn}: {args.playouts} playouts x "
+            f"{args.samples} sample(s), policy {args.policy or 'base'}"
+        )
         plot(rows, args.plot, title)
         print(f"plot written to {args.plot}")
 

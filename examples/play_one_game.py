@@ -33,8 +33,11 @@ def main() -> None:
     parser.add_argument("--seed", type=int, default=7, help="game seed: the deal")
     parser.add_argument("--playouts", type=int, default=200, help="search playouts per decision")
     parser.add_argument("--threads", type=int, default=1, help="search threads per decision")
-    parser.add_argument("--human", action="store_true",
-                        help="seat an interactive player at seat 0 (type action numbers)")
+    parser.add_argument(
+        "--human",
+        action="store_true",
+        help="seat an interactive player at seat 0 (type action numbers)",
+    )
     parser.add_argument("--quiet", action="store_true", help="print only the result")
     args = parser.parse_args()
 
@@ -46,8 +49,10 @@ def main() -> None:
     if not args.quiet:
         # Wrap the players that Python can ask (not InputPlayer) to watch their moves.
         names = ["search"] + [f"random{i}" for i in range(1, args.players)]
-        seats = [s if isinstance(s, players.InputPlayer) else Narrator(n, s)
-                 for n, s in zip(names, seats, strict=True)]
+        seats = [
+            s if isinstance(s, players.InputPlayer) else Narrator(n, s)
+            for n, s in zip(names, seats, strict=True)
+        ]
 
     game = vardelic.VardelicGame(seats, seed=args.seed)
     try:
@@ -55,8 +60,10 @@ def main() -> None:
     except vardelic.EngineError as err:  # a BaseException: e.g. "Error reading input."
         raise SystemExit(f"game stopped: {err}") from None
     won = result == type(result).Won  # or: int(result) == 0 (Won), 1 (Lost)
-    print(f"result: {result!r} (int {int(result)}), enemies defeated: {game.reward()}"
-          + (" - won!" if won else ""))
+    print(
+        f"result: {result!r} (int {int(result)}), enemies defeated: {game.reward()}"
+        + (" - won!" if won else "")
+    )
 
 
 if __name__ == "__main__":

@@ -80,10 +80,14 @@ class HeuristicPlayer:
 
         # The attacking actions, rebuilt from the hand so that their cards are known.
         candidates = [([c], actions.ActionPlay(c)) for c in hand]
-        candidates += [([a, b], actions.ActionAnimalCombo(a, b))
-                       for a, b in itertools.permutations(hand, 2)]
-        candidates += [(list(cs), actions.ActionCombo(list(cs)))
-                       for n in (2, 3, 4) for cs in itertools.combinations(hand, n)]
+        candidates += [
+            ([a, b], actions.ActionAnimalCombo(a, b)) for a, b in itertools.permutations(hand, 2)
+        ]
+        candidates += [
+            (list(cs), actions.ActionCombo(list(cs)))
+            for n in (2, 3, 4)
+            for cs in itertools.combinations(hand, n)
+        ]
 
         best = None
         for cards, action in candidates:
@@ -138,7 +142,9 @@ def main() -> None:
         "random only": lambda s: randoms(s, args.players),
         "heuristic + random": lambda s: [HeuristicPlayer()] + randoms(s, others),
     }
-    print(f"{args.games} deals, {args.players} player(s), seeds {args.seed}..{args.seed + args.games - 1}")
+    print(
+        f"{args.games} deals, {args.players} player(s), seeds {args.seed}..{args.seed + args.games - 1}"
+    )
     for name, make_team in teams.items():
         print(f"{name:>20}: mean score {mean_score(make_team, args.games, args.seed):.2f}")
 

@@ -44,6 +44,7 @@ class PyState:
 @final
 class GameResult:
     """The outcome of VardelicGame.playout(): Won (int 0) or Lost (int 1)."""
+
     Won: ClassVar[GameResult]
     Lost: ClassVar[GameResult]
     def __int__(self) -> int:

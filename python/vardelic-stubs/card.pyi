@@ -17,6 +17,7 @@ class Card:
 @final
 class CardSuit:
     """The suit of a card: Spades 0, Hearts 1, Diamonds 2, Clubs 3 (and None 4, the jester's)."""
+
     Spades: ClassVar[CardSuit]
     Hearts: ClassVar[CardSuit]
     Diamonds: ClassVar[CardSuit]
@@ -36,6 +37,7 @@ class CardSuit:
 @final
 class CardValue:
     """The value of a card, numbered Jester 0, Ace 1 ... Ten 10, Jack 11, Queen 12, King 13."""
+
     Jester: ClassVar[CardValue]
     Ace: ClassVar[CardValue]
     Two: ClassVar[CardValue]

@@ -70,10 +70,18 @@ class _Speed(ProgressColumn):
 
 
 def _progress(console: Console | None) -> Progress:
-    return Progress(TextColumn("{task.description}"), BarColumn(), MofNCompleteColumn(),
-                    _Speed(), TimeElapsedColumn(), TextColumn("left"), TimeRemainingColumn(),
-                    console=console or Console(stderr=True), transient=False,
-                    refresh_per_second=4)
+    return Progress(
+        TextColumn("{task.description}"),
+        BarColumn(),
+        MofNCompleteColumn(),
+        _Speed(),
+        TimeElapsedColumn(),
+        TextColumn("left"),
+        TimeRemainingColumn(),
+        console=console or Console(stderr=True),
+        transient=False,
+        refresh_per_second=4,
+    )
 
 
 def prepare_teams(teams: Sequence[str | Team] | str | Team) -> list[Team]:
@@ -87,8 +95,10 @@ def prepare_teams(teams: Sequence[str | Team] | str | Team) -> list[Team]:
     seen: dict[str, int] = {}
     for index, team in enumerate(parsed, 1):
         if team.name in seen:
-            raise TeamError(f"team {index} is the same as team {seen[team.name]} ({team.name}); "
-                            "give each team once")
+            raise TeamError(
+                f"team {index} is the same as team {seen[team.name]} ({team.name}); "
+                "give each team once"
+            )
         seen[team.name] = index
         check_team(team)
     return parsed
@@ -106,19 +116,31 @@ def check_engine(engine: str) -> None:
     try:
         importlib.import_module(engine)
     except Exception as err:  # noqa: BLE001 - whatever the import raised is the reason
-        raise SetupError(f"cannot import the game engine module {engine!r} ({describe(err)}); "
-                         "build and install it with: pip install . (in the repository)") from None
+        raise SetupError(
+            f"cannot import the game engine module {engine!r} ({describe(err)}); "
+            "build and install it with: pip install . (in the repository)"
+        ) from None
 
 
 def check_record_file(out: str, resume: bool) -> None:
     if not resume and os.path.exists(out) and os.path.getsize(out) > 0:
-        raise RecordFileError(f"{out} already holds games; pass --resume to continue that sweep "
-                              "or choose another --out path")
+        raise RecordFileError(
+            f"{out} already holds games; pass --resume to continue that sweep "
+            "or choose another --out path"
+        )
 
 
-def plan_sweep(teams: Sequence[str | Team] | str | Team, games: int, seed: int = 0, *,
-               out: str | None = None, resume: bool = False, retry_errors: bool = False,
-               direct: bool = False, engine: str = "vardelic") -> Sweep:
+def plan_sweep(
+    teams: Sequence[str | Team] | str | Team,
+    games: int,
+    seed: int = 0,
+    *,
+    out: str | None = None,
+    resume: bool = False,
+    retry_errors: bool = False,
+    direct: bool = False,
+    engine: str = "vardelic",
+) -> Sweep:
     """Check a sweep as evaluate() takes it; raise TeamError, UsageError or
     SetupError (errors.py) before any game is played."""
     team_list = prepare_teams(teams)
@@ -129,8 +151,14 @@ def plan_sweep(teams: Sequence[str | Team] | str | Team, games: int, seed: int =
     return Sweep(tuple(team_list), tuple(seeds), engine, direct, out, resume, retry_errors)
 
 
-def run_sweep(sweep: Sweep, executor: cf.Executor | None = None, progress: bool = True, *,
-              workers: int | None = None, console: Console | None = None) -> Evaluation:
+def run_sweep(
+    sweep: Sweep,
+    executor: cf.Executor | None = None,
+    progress: bool = True,
+    *,
+    workers: int | None = None,
+    console: Console | None = None,
+) -> Evaluation:
     """Play a checked sweep; see evaluate() for the arguments."""
     team_list, seeds = list(sweep.teams), list(sweep.seeds)
     store = RecordFile(sweep.out, sweep.resume) if sweep.out else None
@@ -139,29 +167,37 @@ def run_sweep(sweep: Sweep, executor: cf.Executor | None = None, progress: bool 
     for record in store.records if store else []:
         if not (sweep.retry_errors and not record.finished):
             held[(record.team, record.seed)] = record
-    tasks = sweep_tasks(team_list, seeds, sweep.engine, sweep.direct,
-                        skip=lambda name, s: (name, s) in held)
+    tasks = sweep_tasks(
+        team_list, seeds, sweep.engine, sweep.direct, skip=lambda name, s: (name, s) in held
+    )
     fresh: list[GameRecord] = []
     failures: list[dict] = []
 
     def finish() -> Evaluation:
         by_team = games_by_team(team_list, seeds, [*held.values(), *fresh])
         ordered = [games[s] for games in by_team.values() for s in sorted(games)]
-        return Evaluation(team_list, seeds, ordered, summarise(team_list, seeds, ordered),
-                          failures, warnings)
+        return Evaluation(
+            team_list, seeds, ordered, summarise(team_list, seeds, ordered), failures, warnings
+        )
 
     bar = _progress(console) if progress else None
     bar_ids = {}
     if bar is not None:
         for index, team in enumerate(team_list, 1):
             done = sum(1 for s in seeds if (team.name, s) in held)
-            bar_ids[team.name] = bar.add_task(f"{index}. {team.label}", total=len(seeds),
-                                              completed=done)
+            bar_ids[team.name] = bar.add_task(
+                f"{index}. {team.label}", total=len(seeds), completed=done
+            )
 
     def on_outcome(outcome: Outcome) -> None:
         if outcome.record is None:
-            failures.append({"team": outcome.task.team.name, "seed": outcome.task.seed,
-                             "failure": outcome.failure})
+            failures.append(
+                {
+                    "team": outcome.task.team.name,
+                    "seed": outcome.task.seed,
+                    "failure": outcome.failure,
+                }
+            )
             return
         if store is not None:
             store.append(outcome.record)
@@ -170,8 +206,13 @@ def run_sweep(sweep: Sweep, executor: cf.Executor | None = None, progress: bool 
             bar.advance(bar_ids[outcome.task.team.name])
 
     try:
-        runner.run(tasks, executor, workers, on_outcome,
-                   started=bar.start if bar is not None else (lambda: None))
+        runner.run(
+            tasks,
+            executor,
+            workers,
+            on_outcome,
+            started=bar.start if bar is not None else (lambda: None),
+        )
     except KeyboardInterrupt:
         raise Interrupted(finish()) from None
     finally:
@@ -182,11 +223,21 @@ def run_sweep(sweep: Sweep, executor: cf.Executor | None = None, progress: bool 
     return finish()
 
 
-def evaluate(teams: Sequence[str | Team] | str | Team, games: int, seed: int = 0,
-             executor: cf.Executor | None = None, progress: bool = True, *,
-             workers: int | None = None, out: str | None = None, resume: bool = False,
-             retry_errors: bool = False, direct: bool = False, engine: str = "vardelic",
-             console: Console | None = None) -> Evaluation:
+def evaluate(
+    teams: Sequence[str | Team] | str | Team,
+    games: int,
+    seed: int = 0,
+    executor: cf.Executor | None = None,
+    progress: bool = True,
+    *,
+    workers: int | None = None,
+    out: str | None = None,
+    resume: bool = False,
+    retry_errors: bool = False,
+    direct: bool = False,
+    engine: str = "vardelic",
+    console: Console | None = None,
+) -> Evaluation:
     """Play `games` paired deals (seeds seed .. seed+games-1) for every team.
 
     teams: team texts as on the command line ("random,mcts(playouts=200)") or Team
@@ -200,6 +251,14 @@ def evaluate(teams: Sequence[str | Team] | str | Team, games: int, seed: int = 0
     SetupError) before any game. Ctrl-C raises Interrupted, whose
     .evaluation holds what finished.
     """
-    sweep = plan_sweep(teams, games, seed, out=out, resume=resume, retry_errors=retry_errors,
-                       direct=direct, engine=engine)
+    sweep = plan_sweep(
+        teams,
+        games,
+        seed,
+        out=out,
+        resume=resume,
+        retry_errors=retry_errors,
+        direct=direct,
+        engine=engine,
+    )
     return run_sweep(sweep, executor, progress, workers=workers, console=console)

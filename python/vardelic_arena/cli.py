@@ -11,7 +11,9 @@ from rich.console import Console
 from .errors import Interrupted, SetupError, UsageError
 from .teams import SEAT_HELP
 
-EPILOG = SEAT_HELP + """
+EPILOG = (
+    SEAT_HELP
+    + """
 Every team plays the same deals: game i uses seed BASE+i for all teams, and
 random seats draw seeds from the game seed, so random-only runs repeat
 exactly. The first team is the reference of the paired differences.
@@ -29,6 +31,7 @@ Exit status: 0 all games played, 1 some games failed (their errors are
 in the table and the --out file), 2 bad arguments or no engine, 3 some
 games could not be run (lost workers; rerun with --resume), 130 interrupted.
 """
+)
 
 
 def _say(message: str) -> None:
@@ -37,43 +40,86 @@ def _say(message: str) -> None:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="vardelic-arena", formatter_class=argparse.RawDescriptionHelpFormatter,
+        prog="vardelic-arena",
+        formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Play teams of players on the same deals and compare their scores\n"
-                    "(enemies defeated, a win counting 12).",
-        epilog=EPILOG)
-    parser.add_argument("--team", "-t", action="append", required=True, metavar="SEATS",
-                        help="a team to evaluate: comma-separated seats (see below); "
-                             "repeat for every team to compare")
-    parser.add_argument("--games", "-n", type=int, default=100, metavar="N",
-                        help="deals per team (default 100)")
-    parser.add_argument("--seed", type=int, default=0, metavar="BASE",
-                        help="game i is dealt from seed BASE+i (default 0)")
-    parser.add_argument("--workers", "-w", type=int, default=None, metavar="N",
-                        help="worker processes (default: the number of cores; 0 plays in "
-                             "this process)")
+        "(enemies defeated, a win counting 12).",
+        epilog=EPILOG,
+    )
+    parser.add_argument(
+        "--team",
+        "-t",
+        action="append",
+        required=True,
+        metavar="SEATS",
+        help="a team to evaluate: comma-separated seats (see below); "
+        "repeat for every team to compare",
+    )
+    parser.add_argument(
+        "--games", "-n", type=int, default=100, metavar="N", help="deals per team (default 100)"
+    )
+    parser.add_argument(
+        "--seed",
+        type=int,
+        default=0,
+        metavar="BASE",
+        help="game i is dealt from seed BASE+i (default 0)",
+    )
+    parser.add_argument(
+        "--workers",
+        "-w",
+        type=int,
+        default=None,
+        metavar="N",
+        help="worker processes (default: the number of cores; 0 plays in this process)",
+    )
     dask = parser.add_mutually_exclusive_group()
-    dask.add_argument("--scheduler", metavar="ADDRESS",
-                      help="run the games on the Dask distributed scheduler at ADDRESS "
-                           "(needs the dask extra)")
-    dask.add_argument("--dask-local", type=int, metavar="N",
-                      help="run the games on a local Dask cluster of N single-threaded "
-                           "worker processes (needs the dask extra)")
-    parser.add_argument("--out", "-o", metavar="PATH.jsonl",
-                        help="append every finished game to this file at once, one JSON line")
-    parser.add_argument("--resume", action="store_true",
-                        help="continue the sweep in --out: skip the games it holds, play the rest")
-    parser.add_argument("--retry-errors", action="store_true",
-                        help="with --resume, play failed games of the file again")
+    dask.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="run the games on the Dask distributed scheduler at ADDRESS (needs the dask extra)",
+    )
+    dask.add_argument(
+        "--dask-local",
+        type=int,
+        metavar="N",
+        help="run the games on a local Dask cluster of N single-threaded "
+        "worker processes (needs the dask extra)",
+    )
+    parser.add_argument(
+        "--out",
+        "-o",
+        metavar="PATH.jsonl",
+        help="append every finished game to this file at once, one JSON line",
+    )
+    parser.add_argument(
+        "--resume",
+        action="store_true",
+        help="continue the sweep in --out: skip the games it holds, play the rest",
+    )
+    parser.add_argument(
+        "--retry-errors",
+        action="store_true",
+        help="with --resume, play failed games of the file again",
+    )
     parser.add_argument("--json", metavar="PATH", help="write the summary figures as JSON")
-    parser.add_argument("--plot", metavar="PATH.png",
-                        help="write a figure of score distributions and mean scores")
-    parser.add_argument("--direct", action="store_true",
-                        help="seat built-in players directly instead of through the counting "
-                             "proxy: no decision counts or per-decision times")
+    parser.add_argument(
+        "--plot", metavar="PATH.png", help="write a figure of score distributions and mean scores"
+    )
+    parser.add_argument(
+        "--direct",
+        action="store_true",
+        help="seat built-in players directly instead of through the counting "
+        "proxy: no decision counts or per-decision times",
+    )
     parser.add_argument("--no-progress", action="store_true", help="no live progress bars")
-    parser.add_argument("--engine", default="vardelic", metavar="MODULE",
-                        help="module that provides the game (default vardelic); a stand-in "
-                             "with the same API can be named for testing")
+    parser.add_argument(
+        "--engine",
+        default="vardelic",
+        metavar="MODULE",
+        help="module that provides the game (default vardelic); a stand-in "
+        "with the same API can be named for testing",
+    )
     return parser
 
 
@@ -99,9 +145,16 @@ def main(argv: list[str] | None = None) -> int:
     if args.dask_local is not None and args.dask_local < 1:
         parser.error("--dask-local needs at least 1 worker")
     try:
-        sweep = api.plan_sweep(args.team, args.games, args.seed, out=args.out,
-                               resume=args.resume, retry_errors=args.retry_errors,
-                               direct=args.direct, engine=args.engine)
+        sweep = api.plan_sweep(
+            args.team,
+            args.games,
+            args.seed,
+            out=args.out,
+            resume=args.resume,
+            retry_errors=args.retry_errors,
+            direct=args.direct,
+            engine=args.engine,
+        )
     except UsageError as exc:
         parser.error(str(exc))
     except SetupError as exc:
@@ -140,6 +193,7 @@ def main(argv: list[str] | None = None) -> int:
         report.write_json(evaluation.summary, args.json)
     if args.plot:
         from .plot import write_plot
+
         write_plot(evaluation.summary, args.plot)
     if interrupted:
         missing = sum(t.missing for t in evaluation.summary.teams)
@@ -148,8 +202,10 @@ def main(argv: list[str] | None = None) -> int:
         return 130
     if evaluation.failures:
         first = evaluation.failures[0]["failure"]
-        _say(f"{len(evaluation.failures)} games could not be run ({first});"
-             + (f" rerun with --resume --out {args.out} to play them" if args.out else ""))
+        _say(
+            f"{len(evaluation.failures)} games could not be run ({first});"
+            + (f" rerun with --resume --out {args.out} to play them" if args.out else "")
+        )
         return 3
     if any(t.errors for t in evaluation.summary.teams):
         return 1

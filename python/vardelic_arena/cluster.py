@@ -9,8 +9,9 @@ from concurrent.futures import Executor
 from .errors import SetupError
 
 
-def dask_executor(scheduler: str | None = None,
-                  local_workers: int | None = None) -> tuple[Executor, Callable[[], None]]:
+def dask_executor(
+    scheduler: str | None = None, local_workers: int | None = None
+) -> tuple[Executor, Callable[[], None]]:
     """(executor, closer) on a Dask cluster: a running scheduler, or a local
     cluster of single-threaded worker processes. SetupError when Dask is not
     installed or the cluster cannot be had."""
@@ -19,7 +20,8 @@ def dask_executor(scheduler: str | None = None,
     except ImportError:
         raise SetupError(
             "Dask is not installed; install it with: pip install 'dask[distributed]' "
-            "(or this package's extra: pip install '.[dask]')") from None
+            "(or this package's extra: pip install '.[dask]')"
+        ) from None
     cluster = None
     if scheduler is not None:
         try:
@@ -28,8 +30,12 @@ def dask_executor(scheduler: str | None = None,
             raise SetupError(f"cannot reach the Dask scheduler {scheduler!r}: {exc}") from exc
     else:
         try:
-            cluster = LocalCluster(n_workers=local_workers, threads_per_worker=1,
-                                   processes=True, dashboard_address=None)
+            cluster = LocalCluster(
+                n_workers=local_workers,
+                threads_per_worker=1,
+                processes=True,
+                dashboard_address=None,
+            )
         except (OSError, ValueError) as exc:
             raise SetupError(f"cannot start a local Dask cluster: {exc}") from exc
         client = Client(cluster)

@@ -38,10 +38,18 @@ class GameTask:
     direct: bool = False  # seat built-in players without the counting proxy
 
 
-def sweep_tasks(teams: Iterable[Team], seeds: list[int], engine: str, direct: bool,
-                skip: Callable[[str, int], bool]) -> list[GameTask]:
+def sweep_tasks(
+    teams: Iterable[Team],
+    seeds: list[int],
+    engine: str,
+    direct: bool,
+    skip: Callable[[str, int], bool],
+) -> list[GameTask]:
     """Tasks game by game, teams interleaved, so partial sweeps stay paired."""
     teams = list(teams)
-    return [GameTask(team, game, seed, engine, direct)
-            for game, seed in enumerate(seeds) for team in teams
-            if not skip(team.name, seed)]
+    return [
+        GameTask(team, game, seed, engine, direct)
+        for game, seed in enumerate(seeds)
+        for team in teams
+        if not skip(team.name, seed)
+    ]

@@ -43,8 +43,9 @@ def _make_player(engine, seat, index: int, game_seed: int):
     if isinstance(seat, RandomSeat):
         return engine.players.RandomPlayer(seed=seat_seed(game_seed, index))
     if isinstance(seat, MCTSSeat):
-        return engine.players.MCTSPlayer(seat.playouts, seat.threads, seat.heuristics,
-                                         seat.policy, seat.samples)
+        return engine.players.MCTSPlayer(
+            seat.playouts, seat.threads, seat.heuristics, seat.policy, seat.samples
+        )
     if isinstance(seat, ISMCTSSeat):
         return seat.build(seat_seed(game_seed, index))
     if isinstance(seat, PySeat):
@@ -82,10 +83,19 @@ def play_game(task: GameTask) -> GameRecord:
         error = describe(exc)
         trace = "".join(traceback.format_exception(exc))[-4000:]
         error_seat = next(
-            (i for i, s in enumerate(seats) if isinstance(s, CountingSeat) and s.raised), None)
-    record = GameRecord(team=task.team.name, game=task.game, seed=task.seed, score=score,
-                        won=won, error=error, seconds=time.perf_counter() - start,
-                        traceback=trace, error_seat=error_seat)
+            (i for i, s in enumerate(seats) if isinstance(s, CountingSeat) and s.raised), None
+        )
+    record = GameRecord(
+        team=task.team.name,
+        game=task.game,
+        seed=task.seed,
+        score=score,
+        won=won,
+        error=error,
+        seconds=time.perf_counter() - start,
+        traceback=trace,
+        error_seat=error_seat,
+    )
     counted = [s for s in seats if isinstance(s, CountingSeat)]
     if len(counted) == len(task.team.seats) and counted:
         record.decisions = sum(s.decisions for s in counted)
@@ -99,6 +109,13 @@ def play_game(task: GameTask) -> GameRecord:
 
 def died_record(task: GameTask, failure: str | None, seconds: float) -> GameRecord:
     """The record of a game whose process died under it; failure says how."""
-    return GameRecord(team=task.team.name, game=task.game, seed=task.seed, score=None,
-                      won=None, error=f"the game's process died ({failure})",
-                      seconds=seconds, counts_lost=True)
+    return GameRecord(
+        team=task.team.name,
+        game=task.game,
+        seed=task.seed,
+        score=None,
+        won=None,
+        error=f"the game's process died ({failure})",
+        seconds=seconds,
+        counts_lost=True,
+    )

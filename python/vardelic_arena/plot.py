@@ -20,8 +20,13 @@ def write_plot(summary: Summary, path: str) -> None:
     for index, team in enumerate(teams):
         total = sum(team.histogram) or 1
         xs = [score - 0.4 + width * (index + 0.5) for score in range(len(team.histogram))]
-        dist.bar(xs, [count / total for count in team.histogram], width=width,
-                 color=f"C{index}", label=f"{index + 1}. {team.label}")
+        dist.bar(
+            xs,
+            [count / total for count in team.histogram],
+            width=width,
+            color=f"C{index}",
+            label=f"{index + 1}. {team.label}",
+        )
     dist.set_xlabel("score (enemies defeated, 12 = won)")
     dist.set_ylabel("share of games")
     dist.set_xticks(range(13))
@@ -36,9 +41,20 @@ def write_plot(summary: Summary, path: str) -> None:
             means.plot([label], [0.0], alpha=0)  # keeps the tick
             continue
         exact = math.isfinite(team.score_low) and math.isfinite(team.score_high)
-        yerr = [[team.mean_score - team.score_low], [team.score_high - team.mean_score]] if exact else None
-        means.errorbar([label], [team.mean_score], yerr=yerr, fmt="o", capsize=6,
-                       color=f"C{index}", markerfacecolor=f"C{index}" if exact else "none")
+        yerr = (
+            [[team.mean_score - team.score_low], [team.score_high - team.mean_score]]
+            if exact
+            else None
+        )
+        means.errorbar(
+            [label],
+            [team.mean_score],
+            yerr=yerr,
+            fmt="o",
+            capsize=6,
+            color=f"C{index}",
+            markerfacecolor=f"C{index}" if exact else "none",
+        )
     means.set_xlabel("team")
     means.set_ylabel("mean score, 95 % interval")
     means.set_title(f"{summary.games} paired deals")

@@ -23,11 +23,15 @@ def _is_int(value) -> bool:
 
 def _line_problem(line) -> str | None:
     """What keeps a parsed line from being a game record the summary can use."""
-    if not isinstance(line, dict) or not isinstance(line.get("team"), str) \
-            or not _is_int(line.get("seed")):
+    if (
+        not isinstance(line, dict)
+        or not isinstance(line.get("team"), str)
+        or not _is_int(line.get("seed"))
+    ):
         return "not a game record"
-    if line.get("error") is None and not (_is_int(line.get("score"))
-                                          and isinstance(line.get("won"), bool)):
+    if line.get("error") is None and not (
+        _is_int(line.get("score")) and isinstance(line.get("won"), bool)
+    ):
         return "a finished game without its score"
     if not (_is_int(line.get("seconds")) or isinstance(line.get("seconds"), float)):
         return "a game without its duration"
@@ -57,14 +61,23 @@ class GameRecord:
         return self.error is None
 
     def to_json(self) -> dict:
-        line: dict[str, Any] = {"team": self.team, "game": self.game, "seed": self.seed,
-                                "score": self.score, "won": self.won, "error": self.error}
+        line: dict[str, Any] = {
+            "team": self.team,
+            "game": self.game,
+            "seed": self.seed,
+            "score": self.score,
+            "won": self.won,
+            "error": self.error,
+        }
         if self.error is not None:
             line.update(traceback=self.traceback, error_seat=self.error_seat)
         line["seconds"] = self.seconds
         if not self.counts_lost:
-            line.update(decisions=self.decisions, decision_seconds=self.decision_seconds,
-                        actions=self.actions)
+            line.update(
+                decisions=self.decisions,
+                decision_seconds=self.decision_seconds,
+                actions=self.actions,
+            )
         return line
 
     @classmethod
@@ -73,12 +86,21 @@ class GameRecord:
         problem = _line_problem(line)
         if problem:
             raise ValueError(problem)
-        return cls(team=line["team"], game=line.get("game"), seed=line["seed"],
-                   score=line.get("score"), won=line.get("won"), error=line.get("error"),
-                   seconds=line["seconds"], traceback=line.get("traceback"),
-                   error_seat=line.get("error_seat"), decisions=line.get("decisions"),
-                   decision_seconds=line.get("decision_seconds"), actions=line.get("actions"),
-                   counts_lost="decisions" not in line)
+        return cls(
+            team=line["team"],
+            game=line.get("game"),
+            seed=line["seed"],
+            score=line.get("score"),
+            won=line.get("won"),
+            error=line.get("error"),
+            seconds=line["seconds"],
+            traceback=line.get("traceback"),
+            error_seat=line.get("error_seat"),
+            decisions=line.get("decisions"),
+            decision_seconds=line.get("decision_seconds"),
+            actions=line.get("actions"),
+            counts_lost="decisions" not in line,
+        )
 
     def __getitem__(self, key: str):
         # Read like the JSON line, record["score"]: the form scripts and notebooks index.

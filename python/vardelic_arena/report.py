@@ -42,12 +42,22 @@ def _duration(seconds: float) -> str:
 
 
 def summary_table(summary: Summary) -> Table:
-    table = Table(title=f"{summary.games} paired deals, seeds {summary.base_seed}.."
-                        f"{summary.base_seed + summary.games - 1}", title_justify="left")
-    for header, justify in [("team", "left"), ("games", "right"), ("wins", "right"),
-                            ("win % [95 %]", "right"), ("score [95 %]", "right"),
-                            ("0…12", "left"), ("s/game", "right"),
-                            ("s/decision", "right"), ("Δ score vs 1 [95 %]", "right")]:
+    table = Table(
+        title=f"{summary.games} paired deals, seeds {summary.base_seed}.."
+        f"{summary.base_seed + summary.games - 1}",
+        title_justify="left",
+    )
+    for header, justify in [
+        ("team", "left"),
+        ("games", "right"),
+        ("wins", "right"),
+        ("win % [95 %]", "right"),
+        ("score [95 %]", "right"),
+        ("0…12", "left"),
+        ("s/game", "right"),
+        ("s/decision", "right"),
+        ("Δ score vs 1 [95 %]", "right"),
+    ]:
         table.add_column(header, justify=justify, overflow="fold", no_wrap=header == "0…12")
     for index, team in enumerate(summary.teams, 1):
         games = str(team.games)
@@ -57,15 +67,26 @@ def summary_table(summary: Summary) -> Table:
             games += f" ({team.missing} not played)"
         paired = "reference"
         if team.paired is not None:
-            paired = (f"{team.paired.mean:+.2f} {_interval(team.paired.low, team.paired.high)}"
-                      f" n={team.paired.pairs}") if team.paired.pairs else "–"
+            paired = (
+                (
+                    f"{team.paired.mean:+.2f} {_interval(team.paired.low, team.paired.high)}"
+                    f" n={team.paired.pairs}"
+                )
+                if team.paired.pairs
+                else "–"
+            )
         table.add_row(
-            f"{index}. {team.label}", games, str(team.wins),
+            f"{index}. {team.label}",
+            games,
+            str(team.wins),
             f"{_num(team.win_rate * 100 if math.isfinite(team.win_rate) else math.nan, 1)} % "
             f"{_interval(team.win_low * 100, team.win_high * 100, 1)}",
             f"{_num(team.mean_score)} {_interval(team.score_low, team.score_high)}",
-            sparkline(team.histogram), _duration(team.seconds_per_game),
-            _duration(team.seconds_per_decision), paired)
+            sparkline(team.histogram),
+            _duration(team.seconds_per_game),
+            _duration(team.seconds_per_decision),
+            paired,
+        )
     return table
 
 
@@ -87,8 +108,11 @@ def print_summary(summary: Summary, console: Console | None = None) -> None:
         for group in team.error_groups:
             seeds = ", ".join(map(str, group["seeds"]))
             more = ", …" if group["games"] > len(group["seeds"]) else ""
-            console.print(f"[red]team {index}: {group['games']} games failed[/] "
-                          f"(seeds {seeds}{more}): {escape(group['error'])}", highlight=False)
+            console.print(
+                f"[red]team {index}: {group['games']} games failed[/] "
+                f"(seeds {seeds}{more}): {escape(group['error'])}",
+                highlight=False,
+            )
 
 
 def write_json(summary: Summary, path: str) -> None:

@@ -72,8 +72,9 @@ def _in_process(tasks: list[GameTask], started: Callable[[], None]) -> Outcomes:
         yield Outcome(task, play_game(task))
 
 
-def _on_executor(executor: cf.Executor, tasks: list[GameTask],
-                 started: Callable[[], None]) -> Outcomes:
+def _on_executor(
+    executor: cf.Executor, tasks: list[GameTask], started: Callable[[], None]
+) -> Outcomes:
     futures = {executor.submit(play_game, task): task for task in tasks}
     started()
     try:
@@ -85,8 +86,7 @@ def _on_executor(executor: cf.Executor, tasks: list[GameTask],
         raise
 
 
-def _in_own_pool(tasks: list[GameTask], workers: int,
-                 started: Callable[[], None]) -> Outcomes:
+def _in_own_pool(tasks: list[GameTask], workers: int, started: Callable[[], None]) -> Outcomes:
     pool = cf.ProcessPoolExecutor(max_workers=workers, initializer=worker_init)
     broken: list[GameTask] = []
     try:
@@ -126,8 +126,9 @@ def _each_alone(tasks: list[GameTask], workers: int) -> Outcomes:
                 pool.shutdown(wait=True)
                 outcome = _outcome(task, future)
                 if outcome.broken_pool:  # the game's own process died under it
-                    outcome = Outcome(task, died_record(task, outcome.failure,
-                                                       time.perf_counter() - start))
+                    outcome = Outcome(
+                        task, died_record(task, outcome.failure, time.perf_counter() - start)
+                    )
                 yield outcome
     finally:
         for _, pool, _ in running.values():
@@ -146,9 +147,13 @@ def _stop_pool(executor: cf.ProcessPoolExecutor) -> None:
         process.join(timeout=5)
 
 
-def run(tasks: list[GameTask], executor: cf.Executor | None, workers: int | None,
-        on_outcome: Callable[[Outcome], None],
-        started: Callable[[], None] = lambda: None) -> None:
+def run(
+    tasks: list[GameTask],
+    executor: cf.Executor | None,
+    workers: int | None,
+    on_outcome: Callable[[Outcome], None],
+    started: Callable[[], None] = lambda: None,
+) -> None:
     """Run the tasks, handing each outcome to on_outcome as soon as it is in.
 
     started() is called once everything is submitted: a forking pool has

@@ -80,12 +80,15 @@ def _group_errors(failed: list[GameRecord]) -> list[dict]:
     groups: dict[str, list[int]] = {}
     for record in failed:
         groups.setdefault(record.error, []).append(record.seed)
-    return [{"error": error, "games": len(seeds), "seeds": seeds[:10]}
-            for error, seeds in sorted(groups.items(), key=lambda item: -len(item[1]))]
+    return [
+        {"error": error, "games": len(seeds), "seeds": seeds[:10]}
+        for error, seeds in sorted(groups.items(), key=lambda item: -len(item[1]))
+    ]
 
 
-def games_by_team(teams: Sequence[Team], seeds: Sequence[int],
-                  records: Iterable[GameRecord]) -> dict[str, dict[int, GameRecord]]:
+def games_by_team(
+    teams: Sequence[Team], seeds: Sequence[int], records: Iterable[GameRecord]
+) -> dict[str, dict[int, GameRecord]]:
     """The record of every game of the sweep by team name and seed; records of
     other teams or seeds are left out, and a later record of a game wins."""
     wanted = set(seeds)
@@ -97,8 +100,9 @@ def games_by_team(teams: Sequence[Team], seeds: Sequence[int],
     return by_team
 
 
-def summarise(teams: Sequence[Team], seeds: Sequence[int],
-              records: Iterable[GameRecord]) -> Summary:
+def summarise(
+    teams: Sequence[Team], seeds: Sequence[int], records: Iterable[GameRecord]
+) -> Summary:
     """Figures per team over the sweep's seeds; the first team is the
     reference of the paired differences."""
     by_team = games_by_team(teams, seeds, records)
@@ -116,10 +120,20 @@ def summarise(teams: Sequence[Team], seeds: Sequence[int],
         counted = [r for r in finished if r.decisions is not None]
         decisions = sum(r.decisions for r in counted)
         summary = TeamSummary(
-            team=team.name, label=team.label, players=team.players, planned=len(seeds), games=n,
-            errors=len(failed), missing=len(seeds) - len(games), wins=wins,
-            win_rate=_ratio(wins, n), win_low=low, win_high=high,
-            mean_score=mean, score_low=s_low, score_high=s_high,
+            team=team.name,
+            label=team.label,
+            players=team.players,
+            planned=len(seeds),
+            games=n,
+            errors=len(failed),
+            missing=len(seeds) - len(games),
+            wins=wins,
+            win_rate=_ratio(wins, n),
+            win_low=low,
+            win_high=high,
+            mean_score=mean,
+            score_low=s_low,
+            score_high=s_high,
             histogram=stats.histogram([r.score for r in finished]),
             seconds_per_game=_ratio(sum(r.seconds for r in finished), n),
             seconds_per_decision=_ratio(sum(r.decision_seconds for r in counted), decisions),

@@ -67,10 +67,17 @@ class MCTSSeat:
     samples: int = 1
 
     def short(self) -> str:
-        parts = [f"{key}={value}" for key, value, default in (
-            ("p", self.playouts, 1000), ("t", self.threads, 1),
-            ("h", "true" if self.heuristics else "false", "true"),
-            ("v", self.policy, None), ("s", self.samples, 1)) if value != default]
+        parts = [
+            f"{key}={value}"
+            for key, value, default in (
+                ("p", self.playouts, 1000),
+                ("t", self.threads, 1),
+                ("h", "true" if self.heuristics else "false", "true"),
+                ("v", self.policy, None),
+                ("s", self.samples, 1),
+            )
+            if value != default
+        ]
         return f"mcts({','.join(parts)})" if parts else "mcts"
 
     def canonical(self) -> str:
@@ -95,8 +102,17 @@ class PySeat:
 
 
 # The constructor keys of ISMCTSPlayer, in canonical order, with their value readers.
-_ISMCTS_KEYS = ("time_ms", "iterations", "threads", "seed", "exploration", "rollout", "epsilon",
-                "widening", "reuse")
+_ISMCTS_KEYS = (
+    "time_ms",
+    "iterations",
+    "threads",
+    "seed",
+    "exploration",
+    "rollout",
+    "epsilon",
+    "widening",
+    "reuse",
+)
 
 
 @dataclass(frozen=True)
@@ -111,6 +127,7 @@ class ISMCTSSeat:
             if not isinstance(value, float):
                 return str(value)
             return repr(value).removesuffix(".0")
+
         body = ",".join(f"{key}={text(value)}" for key, value in self.settings)
         return f"ismcts({body})" if body else "ismcts"
 
@@ -143,8 +160,10 @@ class Team:
                 groups[-1][1] += 1
             else:
                 groups.append([seat, 1])
-        return ",".join(getattr(seat, "short", seat.canonical)() + (f"*{n}" if n > 1 else "")
-                        for seat, n in groups)
+        return ",".join(
+            getattr(seat, "short", seat.canonical)() + (f"*{n}" if n > 1 else "")
+            for seat, n in groups
+        )
 
     @property
     def players(self) -> int:
@@ -174,11 +193,16 @@ def split_top_level(text: str, sep: str = ",") -> list[str]:
 
 
 _MCTS_KEYS = {
-    "playouts": "playouts", "p": "playouts",
-    "threads": "threads", "t": "threads",
-    "heuristics": "heuristics", "h": "heuristics",
-    "policy": "policy", "v": "policy",
-    "samples": "samples", "s": "samples",
+    "playouts": "playouts",
+    "p": "playouts",
+    "threads": "threads",
+    "t": "threads",
+    "heuristics": "heuristics",
+    "h": "heuristics",
+    "policy": "policy",
+    "v": "policy",
+    "samples": "samples",
+    "s": "samples",
 }
 _TRUE = {"true", "1", "yes", "on"}
 _FALSE = {"false", "0", "no", "off"}
@@ -189,7 +213,9 @@ def _positive_int(key: str, value: str) -> int:
     try:
         number = int(value, 10)
     except ValueError:
-        raise TeamError(f"mcts setting {key}={value!r} is not a whole number; {_MCTS_HINT}") from None
+        raise TeamError(
+            f"mcts setting {key}={value!r} is not a whole number; {_MCTS_HINT}"
+        ) from None
     if not 1 <= number <= U32_MAX:
         raise TeamError(f"mcts setting {key}={number} must be between 1 and {U32_MAX}")
     return number
@@ -226,7 +252,8 @@ def _parse_mcts(body: str) -> MCTSSeat:
                 settings[key] = int(value)
             else:
                 raise TeamError(
-                    f"mcts setting policy={value!r} is not a tree policy; use base (or 0), 2, 3 or 4")
+                    f"mcts setting policy={value!r} is not a tree policy; use base (or 0), 2, 3 or 4"
+                )
         else:
             settings[key] = _positive_int(key, value)
     if settings.get("policy") == 0:
@@ -263,16 +290,19 @@ def _parse_ismcts(body: str) -> ISMCTSSeat:
             raise TeamError(f"ismcts setting {item!r} needs the form KEY=VALUE; {_ISMCTS_HINT}")
         key = raw_key.lower()
         if key not in _ISMCTS_KEYS:
-            raise TeamError(f"unknown ismcts setting {raw_key!r}; known settings: "
-                            + ", ".join(_ISMCTS_KEYS))
+            raise TeamError(
+                f"unknown ismcts setting {raw_key!r}; known settings: " + ", ".join(_ISMCTS_KEYS)
+            )
         if key in settings:
             raise TeamError(f"ismcts setting {key} is given twice in ismcts({body})")
         settings[key] = _ismcts_value(key, value)
     return ISMCTSSeat(tuple((key, settings[key]) for key in _ISMCTS_KEYS if key in settings))
 
 
-_PY_HINT = ("write py:MODULE:CLASS, with MODULE importable from the current directory or "
-            "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments")
+_PY_HINT = (
+    "write py:MODULE:CLASS, with MODULE importable from the current directory or "
+    "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments"
+)
 
 
 def _parse_py(text: str) -> PySeat:
@@ -320,8 +350,9 @@ def parse_seat(text: str) -> list[Seat]:
     return [seat] * count
 
 
-_SEAT_KINDS = ("a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or "
-               "py:MODULE:CLASS")
+_SEAT_KINDS = (
+    "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or py:MODULE:CLASS"
+)
 
 
 def parse_team(text: str) -> Team:
@@ -387,10 +418,13 @@ def check_seat(seat: Seat) -> None:
     except TeamError:
         raise
     except AttributeError:
-        raise TeamError(f"{name}: module {seat.module!r} has no attribute {seat.cls!r}; {_PY_HINT}") from None
+        raise TeamError(
+            f"{name}: module {seat.module!r} has no attribute {seat.cls!r}; {_PY_HINT}"
+        ) from None
     except Exception as err:  # noqa: BLE001 - any import failure is the user's to see
         raise TeamError(
-            f"{name}: cannot import module {seat.module!r} ({type(err).__name__}: {err}); {_PY_HINT}") from None
+            f"{name}: cannot import module {seat.module!r} ({type(err).__name__}: {err}); {_PY_HINT}"
+        ) from None
     if not callable(cls):
         raise TeamError(f"{name}: {seat.cls!r} is not a class; {_PY_HINT}")
     try:
@@ -398,10 +432,13 @@ def check_seat(seat: Seat) -> None:
     except Exception as err:  # noqa: BLE001
         raise TeamError(
             f"{name}: {seat.cls}() failed ({type(err).__name__}: {err}); the class must be "
-            "constructible without arguments") from None
+            "constructible without arguments"
+        ) from None
     if not callable(getattr(instance, "play", None)):
-        raise TeamError(f"{name}: {seat.cls} has no play(state) method; a player answers "
-                        "play(state=...) with an action object")
+        raise TeamError(
+            f"{name}: {seat.cls} has no play(state) method; a player answers "
+            "play(state=...) with an action object"
+        )
 
 
 def check_team(team: Team) -> None:

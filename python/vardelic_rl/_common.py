@@ -48,8 +48,9 @@ OBSERVATION_HIGH = 255.0
 
 def observation_space() -> spaces.Box:
     """A fresh Box over one player's observation (each environment owns and seeds its own)."""
-    return spaces.Box(low=0.0, high=OBSERVATION_HIGH, shape=(vardelic_rl.OBSERVATION_SIZE,),
-                      dtype=np.float32)
+    return spaces.Box(
+        low=0.0, high=OBSERVATION_HIGH, shape=(vardelic_rl.OBSERVATION_SIZE,), dtype=np.float32
+    )
 
 
 def mask_space() -> spaces.Box:

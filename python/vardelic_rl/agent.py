@@ -47,39 +47,54 @@ class MaskedSoftmaxPolicy:
     ``greedy`` (the default), else one drawn from the distribution with its own generator.
     """
 
-    def __init__(self, params: dict[str, np.ndarray], greedy: bool = True,
-                 seed: int | None = None):
+    def __init__(self, params: dict[str, np.ndarray], greedy: bool = True, seed: int | None = None):
         missing = [name for name in _PARAMETERS if name not in params]
         if missing:
             raise ValueError(f"policy parameters lack {missing}")
         self.params = {name: np.asarray(params[name], dtype=np.float64) for name in _PARAMETERS}
         size, hidden = self.params["w1"].shape
-        expected = {"mean": (size,), "inv_std": (size,), "b1": (hidden,),
-                    "w2": (hidden, NUM_ACTIONS), "b2": (NUM_ACTIONS,), "wv": (hidden,),
-                    "bv": ()}
+        expected = {
+            "mean": (size,),
+            "inv_std": (size,),
+            "b1": (hidden,),
+            "w2": (hidden, NUM_ACTIONS),
+            "b2": (NUM_ACTIONS,),
+            "wv": (hidden,),
+            "bv": (),
+        }
         for name, shape in expected.items():
             if self.params[name].shape != shape:
-                raise ValueError(f"policy parameter {name} has shape "
-                                 f"{self.params[name].shape}, expected {shape}")
+                raise ValueError(
+                    f"policy parameter {name} has shape {self.params[name].shape}, expected {shape}"
+                )
         self.greedy = greedy
         self.rng = np.random.default_rng(seed)
 
     @classmethod
-    def initial(cls, observation_size: int, hidden: int = 64, seed: int | None = None,
-                mean: np.ndarray | None = None, std: np.ndarray | None = None):
+    def initial(
+        cls,
+        observation_size: int,
+        hidden: int = 64,
+        seed: int | None = None,
+        mean: np.ndarray | None = None,
+        std: np.ndarray | None = None,
+    ):
         """Fresh weights: small random hidden layer, zero output layer (a uniform policy)."""
         rng = np.random.default_rng(seed)
         std = np.ones(observation_size) if std is None else np.maximum(std, 1e-3)
-        return cls({
-            "mean": np.zeros(observation_size) if mean is None else mean,
-            "inv_std": 1.0 / std,
-            "w1": rng.normal(0.0, 1.0 / np.sqrt(observation_size), (observation_size, hidden)),
-            "b1": np.zeros(hidden),
-            "w2": np.zeros((hidden, NUM_ACTIONS)),
-            "b2": np.zeros(NUM_ACTIONS),
-            "wv": np.zeros(hidden),
-            "bv": np.zeros(()),
-        }, seed=seed)
+        return cls(
+            {
+                "mean": np.zeros(observation_size) if mean is None else mean,
+                "inv_std": 1.0 / std,
+                "w1": rng.normal(0.0, 1.0 / np.sqrt(observation_size), (observation_size, hidden)),
+                "b1": np.zeros(hidden),
+                "w2": np.zeros((hidden, NUM_ACTIONS)),
+                "b2": np.zeros(NUM_ACTIONS),
+                "wv": np.zeros(hidden),
+                "bv": np.zeros(()),
+            },
+            seed=seed,
+        )
 
     @property
     def observation_size(self) -> int:
@@ -104,8 +119,10 @@ class MaskedSoftmaxPolicy:
     def __call__(self, observation: np.ndarray, mask: np.ndarray) -> int:
         observation = np.asarray(observation)
         if observation.shape != (self.observation_size,):
-            raise ValueError(f"observation of shape {observation.shape}, policy expects "
-                             f"({self.observation_size},)")
+            raise ValueError(
+                f"observation of shape {observation.shape}, policy expects "
+                f"({self.observation_size},)"
+            )
         mask = np.asarray(mask)
         if not mask.any():
             raise ValueError("no legal action in the mask")
@@ -131,8 +148,9 @@ class TrainedPlayer(PolicyPlayer):
     most probable legal id; ``greedy=False`` draws from the policy with ``seed``.
     """
 
-    def __init__(self, weights: str | os.PathLike | None = None, greedy: bool = True,
-                 seed: int | None = None):
+    def __init__(
+        self, weights: str | os.PathLike | None = None, greedy: bool = True, seed: int | None = None
+    ):
         if weights is None:
             weights = os.environ.get(WEIGHTS_VARIABLE) or SHIPPED_WEIGHTS
         self.weights = pathlib.Path(weights)

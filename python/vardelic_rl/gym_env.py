@@ -77,16 +77,23 @@ class VardelicEnv(gymnasium.Env):
         if not game.action_mask()[action]:
             self.illegal_actions += 1
             if not self._warned:
-                logger.warn(f"action id {action} is not legal here; the game is unchanged "
-                            "(info['illegal_action'] is True; use info['action_mask'])")
+                logger.warn(
+                    f"action id {action} is not legal here; the game is unchanged "
+                    "(info['illegal_action'] is True; use info['action_mask'])"
+                )
                 self._warned = True
             return self._observation(), 0.0, False, False, self._info(illegal=True)
         self._last_player = game.current_player()
         defeated = game.step(action)
         if self.render_mode == "human":
             self.render()
-        return self._observation(), float(defeated), bool(game.done), False, \
-            self._info(illegal=False)
+        return (
+            self._observation(),
+            float(defeated),
+            bool(game.done),
+            False,
+            self._info(illegal=False),
+        )
 
     def action_masks(self) -> np.ndarray:
         """The legal ids as 261 booleans (all False once the game is over)."""
@@ -94,8 +101,10 @@ class VardelicEnv(gymnasium.Env):
 
     def render(self) -> str | None:
         if self.render_mode is None:
-            logger.warn("render() without a render_mode: create the environment with "
-                        "render_mode='ansi' or 'human'")
+            logger.warn(
+                "render() without a render_mode: create the environment with "
+                "render_mode='ansi' or 'human'"
+            )
             return None
         text = str(self.game)
         if self.render_mode == "human":
@@ -110,8 +119,11 @@ class VardelicEnv(gymnasium.Env):
         return self._game.observation(self._player())
 
     def _info(self, *, illegal: bool) -> dict[str, Any]:
-        return {"action_mask": self._game.action_mask(), "player": self._player(),
-                "illegal_action": illegal}
+        return {
+            "action_mask": self._game.action_mask(),
+            "player": self._player(),
+            "illegal_action": illegal,
+        }
 
 
 def register() -> None:

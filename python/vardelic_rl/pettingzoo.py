@@ -41,8 +41,15 @@ def env(num_players: int = 2, render_mode: str | None = None) -> AECEnv:
 # __getattr__, after a failed lookup, one level per wrapper: with three wrappers that was most
 # of a turn's cost. The subclasses below read them from the unwrapped environment, where they
 # live; the wrappers' own behaviour is unchanged.
-_FIELDS = ("agents", "rewards", "terminations", "truncations", "infos", "agent_selection",
-           "_cumulative_rewards")
+_FIELDS = (
+    "agents",
+    "rewards",
+    "terminations",
+    "truncations",
+    "infos",
+    "agent_selection",
+    "_cumulative_rewards",
+)
 
 
 def _forward(name: str) -> property:
@@ -78,8 +85,12 @@ _OrderEnforcing = _with_direct_fields(wrappers.OrderEnforcingWrapper, _forward_a
 class raw_env(AECEnv):
     """The unwrapped AEC environment; prefer :func:`env`."""
 
-    metadata: ClassVar[dict] = {"render_modes": ["human", "ansi"], "name": "vardelic_v0",
-                "is_parallelizable": False, "render_fps": 4}
+    metadata: ClassVar[dict] = {
+        "render_modes": ["human", "ansi"],
+        "name": "vardelic_v0",
+        "is_parallelizable": False,
+        "render_fps": 4,
+    }
 
     def __init__(self, num_players: int = 2, render_mode: str | None = None):
         super().__init__()
@@ -89,11 +100,14 @@ class raw_env(AECEnv):
         self.possible_agents = [f"player_{i}" for i in range(self.num_players)]
         self._index = {agent: i for i, agent in enumerate(self.possible_agents)}
         self.observation_spaces = {
-            agent: spaces.Dict({"observation": _common.observation_space(),
-                                "action_mask": _common.mask_space()})
-            for agent in self.possible_agents}
-        self.action_spaces = {agent: spaces.Discrete(_common.NUM_ACTIONS)
-                              for agent in self.possible_agents}
+            agent: spaces.Dict(
+                {"observation": _common.observation_space(), "action_mask": _common.mask_space()}
+            )
+            for agent in self.possible_agents
+        }
+        self.action_spaces = {
+            agent: spaces.Discrete(_common.NUM_ACTIONS) for agent in self.possible_agents
+        }
         self._rng = np.random.default_rng()
         self._game = None
 
@@ -154,8 +168,10 @@ class raw_env(AECEnv):
 
     def render(self) -> str | None:
         if self.render_mode is None:
-            logger.warn("render() without a render_mode: create the environment with "
-                        "render_mode='ansi' or 'human'")
+            logger.warn(
+                "render() without a render_mode: create the environment with "
+                "render_mode='ansi' or 'human'"
+            )
             return None
         text = str(self.game)
         if self.render_mode == "human":

@@ -77,8 +77,9 @@ class _Adam:
             params[k] -= self.lr * m_hat / (np.sqrt(v_hat) + 1e-8)
 
 
-def gradients(policy: MaskedSoftmaxPolicy, obs, masks, actions, advantages, returns, weights,
-              s: Settings):
+def gradients(
+    policy: MaskedSoftmaxPolicy, obs, masks, actions, advantages, returns, weights, s: Settings
+):
     """Gradients of the actor-critic loss (weighted mean over rows) and the mean entropy."""
     p = policy.params
     x, h, logits, values = policy.forward(obs)
@@ -96,8 +97,14 @@ def gradients(policy: MaskedSoftmaxPolicy, obs, masks, actions, advantages, retu
     d_values = s.value * 2.0 * (values - returns) * w
     d_h = d_logits @ p["w2"].T + np.outer(d_values, p["wv"])
     d_pre = d_h * (1.0 - h * h)
-    grads = {"w2": h.T @ d_logits, "b2": d_logits.sum(axis=0), "wv": h.T @ d_values,
-             "bv": np.asarray(d_values.sum()), "w1": x.T @ d_pre, "b1": d_pre.sum(axis=0)}
+    grads = {
+        "w2": h.T @ d_logits,
+        "b2": d_logits.sum(axis=0),
+        "wv": h.T @ d_values,
+        "bv": np.asarray(d_values.sum()),
+        "w1": x.T @ d_pre,
+        "b1": d_pre.sum(axis=0),
+    }
     norm = np.sqrt(sum(float((g * g).sum()) for g in grads.values()))
     if norm > s.max_grad_norm:
         grads = {k: g * (s.max_grad_norm / norm) for k, g in grads.items()}
@@ -106,8 +113,7 @@ def gradients(policy: MaskedSoftmaxPolicy, obs, masks, actions, advantages, retu
 
 def train(s: Settings, callback: Callable[[Progress], None] | None = None):
     """Trains a fresh policy; returns it with the per-iteration :class:`History`."""
-    envs = vardelic_rl.VectorEnv(s.num_envs, s.num_players, seed=s.seed,
-                                 num_threads=s.num_threads)
+    envs = vardelic_rl.VectorEnv(s.num_envs, s.num_players, seed=s.seed, num_threads=s.num_threads)
     obs, masks = envs.reset(seed=s.seed)
     size = obs.shape[1]
     T, E = s.horizon, s.num_envs
@@ -124,8 +130,9 @@ def train(s: Settings, callback: Callable[[Progress], None] | None = None):
         seen.append(obs.copy())
         obs, masks, _, _ = envs.step(warmup.sample(masked_softmax(np.zeros(masks.shape), masks)))
     seen = np.concatenate(seen)
-    policy = MaskedSoftmaxPolicy.initial(size, s.hidden, seed=s.seed, mean=seen.mean(axis=0),
-                                         std=seen.std(axis=0))
+    policy = MaskedSoftmaxPolicy.initial(
+        size, s.hidden, seed=s.seed, mean=seen.mean(axis=0), std=seen.std(axis=0)
+    )
     policy.greedy = False
     adam = _Adam(policy.params, s.learning_rate)
     history = History()
@@ -160,13 +167,21 @@ def train(s: Settings, callback: Callable[[Progress], None] | None = None):
         adv = advantages.ravel()
         live = weights > 0
         adv = (adv - adv[live].mean()) / (adv[live].std() + 1e-8)
-        grads, entropy = gradients(policy, buf_obs[:T].reshape(-1, size),
-                                   buf_masks[:T].reshape(-1, NUM_ACTIONS), buf_actions.ravel(),
-                                   adv, returns.ravel(), weights, s)
+        grads, entropy = gradients(
+            policy,
+            buf_obs[:T].reshape(-1, size),
+            buf_masks[:T].reshape(-1, NUM_ACTIONS),
+            buf_actions.ravel(),
+            adv,
+            returns.ravel(),
+            weights,
+            s,
+        )
         adam.step(policy.params, grads)
 
-        progress = Progress(iteration, steps, games,
-                            float(np.mean(scores)) if scores else float("nan"), entropy)
+        progress = Progress(
+            iteration, steps, games, float(np.mean(scores)) if scores else float("nan"), entropy
+        )
         history.add(progress)
         if callback is not None:
             callback(progress)

@@ -38,8 +38,14 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
 
     metadata: ClassVar[dict] = {"autoreset_mode": AutoresetMode.SAME_STEP, "render_modes": []}
 
-    def __init__(self, num_envs: int = 1, num_players: int = 2, num_threads: int = 1,
-                 copy: bool = True, render_mode: None = None):
+    def __init__(
+        self,
+        num_envs: int = 1,
+        num_players: int = 2,
+        num_threads: int = 1,
+        copy: bool = True,
+        render_mode: None = None,
+    ):
         self.num_players = _common.check_num_players(num_players)
         _common.check_render_mode(render_mode, self.metadata["render_modes"])
         self.num_envs = num_envs
@@ -56,8 +62,10 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None):
         if seed is not None and not isinstance(seed, int):
-            raise TypeError("seed must be one int for the whole batch (its games are dealt "
-                            f"from it), not {type(seed).__name__}")
+            raise TypeError(
+                "seed must be one int for the whole batch (its games are dealt "
+                f"from it), not {type(seed).__name__}"
+            )
         super().reset(seed=seed)
         observations, masks = self._batch.reset(seed=_common.draw_deal(self.np_random))
         self._started = True
@@ -68,9 +76,13 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
             raise gymnasium.error.ResetNeeded("call reset() before step()")
         # The batch checks shape, dtype and legality before any game moves.
         observations, masks, rewards, terminations = self._batch.step(actions)
-        return (self._out(observations), self._out(rewards), self._out(terminations),
-                self._truncations.copy() if self.copy else self._truncations,
-                self._infos(masks))
+        return (
+            self._out(observations),
+            self._out(rewards),
+            self._out(terminations),
+            self._truncations.copy() if self.copy else self._truncations,
+            self._infos(masks),
+        )
 
     def action_masks(self) -> np.ndarray:
         """The current ``[num_envs, 261]`` masks as booleans (masked-action trainers' convention)."""
@@ -83,6 +95,9 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
 
     def _infos(self, masks: np.ndarray) -> dict[str, np.ndarray]:
         self._masks = masks
-        return {"action_mask": self._out(masks), "_action_mask": self._has_mask.copy(),
-                "player": self._batch.current_players().copy(),
-                "_player": self._has_mask.copy()}
+        return {
+            "action_mask": self._out(masks),
+            "_action_mask": self._has_mask.copy(),
+            "player": self._batch.current_players().copy(),
+            "_player": self._has_mask.copy(),
+        }

@@ -14,7 +14,13 @@ namespace vardelic::game {
 
 // The seven kinds of move, numbered as their variants.
 enum class ActionKind : std::uint8_t {
-  Play = 0, AnimalCombo, Combo, Yield, Discard, ChangePlayer, RefillHand,
+  Play = 0,
+  AnimalCombo,
+  Combo,
+  Yield,
+  Discard,
+  ChangePlayer,
+  RefillHand,
 };
 
 // A move: a tagged value whose payload is a card list (one card for Play, two for

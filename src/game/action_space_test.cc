@@ -68,8 +68,8 @@ TEST(AttackActions, SameValueCombosWorthAtMostTen) {
   const Case cases[] = {
       {"S2 H2 D2 C2",
        {combo("S2 H2"), combo("S2 D2"), combo("S2 C2"), combo("H2 D2"), combo("H2 C2"),
-        combo("D2 C2"), combo("S2 H2 D2"), combo("S2 H2 C2"), combo("S2 D2 C2"),
-        combo("H2 D2 C2"), combo("S2 H2 D2 C2")}},
+        combo("D2 C2"), combo("S2 H2 D2"), combo("S2 H2 C2"), combo("S2 D2 C2"), combo("H2 D2 C2"),
+        combo("S2 H2 D2 C2")}},
       {"S5 H5 D5", {combo("S5 H5"), combo("S5 D5"), combo("H5 D5")}},
       {"C3 S3 H3 D3",
        {combo("C3 S3"), combo("C3 H3"), combo("C3 D3"), combo("S3 H3"), combo("S3 D3"),
@@ -181,9 +181,9 @@ TEST(RefillHand, AHandThatCannotCoverListsOnlyTheRefill) {
 }
 
 TEST(PruneBadMoves, DropsDiscardsHoldingADiamond) {
-  const std::vector<Action> mixed = {play("D5"), discard("D5"), discard("S5"), discard("S2 D3"),
-                                     combo("D2 H2"), Action::yield(), discard("H9 C9"),
-                                     Action::refill_hand()};
+  const std::vector<Action> mixed = {play("D5"),       discard("D5"),        discard("S5"),
+                                     discard("S2 D3"), combo("D2 H2"),       Action::yield(),
+                                     discard("H9 C9"), Action::refill_hand()};
   EXPECT_EQ(texts(prune_bad_moves(mixed)),
             texts({play("D5"), discard("S5"), combo("D2 H2"), Action::yield(), discard("H9 C9"),
                    Action::refill_hand()}));
@@ -199,7 +199,8 @@ template <typename T>
 class RandomPermutation : public ::testing::Test {};
 using PlayerCounts =
     ::testing::Types<std::integral_constant<std::size_t, 1>, std::integral_constant<std::size_t, 2>,
-                     std::integral_constant<std::size_t, 3>, std::integral_constant<std::size_t, 4>>;
+                     std::integral_constant<std::size_t, 3>,
+                     std::integral_constant<std::size_t, 4>>;
 TYPED_TEST_SUITE(RandomPermutation, PlayerCounts);
 
 TYPED_TEST(RandomPermutation, KeepsTheMoversHandAndEverythingVisible) {

@@ -6,11 +6,16 @@ namespace vardelic::game {
 
 std::string_view suit_symbol(CardSuit suit) {
   switch (suit) {
-    case CardSuit::Spades: return "♠";
-    case CardSuit::Hearts: return "♥";
-    case CardSuit::Diamonds: return "♦";
-    case CardSuit::Clubs: return "♣";
-    case CardSuit::None: return "";
+    case CardSuit::Spades:
+      return "♠";
+    case CardSuit::Hearts:
+      return "♥";
+    case CardSuit::Diamonds:
+      return "♦";
+    case CardSuit::Clubs:
+      return "♣";
+    case CardSuit::None:
+      return "";
   }
   return "";
 }
@@ -21,7 +26,7 @@ std::string_view suit_name(CardSuit suit) {
 }
 
 std::string_view value_text(CardValue value) {
-  static constexpr std::string_view texts[] = {"Jester", "A", "2", "3", "4", "5", "6",
+  static constexpr std::string_view texts[] = {"Jester", "A", "2", "3",  "4", "5", "6",
                                                "7",      "8", "9", "10", "J", "Q", "K"};
   return texts[static_cast<std::size_t>(value)];
 }

@@ -16,7 +16,20 @@ namespace vardelic::game {
 enum class CardSuit : std::uint8_t { Spades = 0, Hearts = 1, Diamonds = 2, Clubs = 3, None = 4 };
 
 enum class CardValue : std::uint8_t {
-  Jester = 0, Ace, Two, Three, Four, Five, Six, Seven, Eight, Nine, Ten, Jack, Queen, King,
+  Jester = 0,
+  Ace,
+  Two,
+  Three,
+  Four,
+  Five,
+  Six,
+  Seven,
+  Eight,
+  Nine,
+  Ten,
+  Jack,
+  Queen,
+  King,
 };
 
 inline constexpr std::array<CardSuit, 4> kRealSuits = {CardSuit::Spades, CardSuit::Hearts,
@@ -39,10 +52,14 @@ constexpr std::strong_ordering compare_suits(CardSuit a, CardSuit b) {
 // Attack value by value alone: numbers count their face, Jack 10, Queen 15, King 20, Jester 0.
 constexpr std::uint16_t attack_value(CardValue value) {
   switch (value) {
-    case CardValue::Jack: return 10;
-    case CardValue::Queen: return 15;
-    case CardValue::King: return 20;
-    default: return static_cast<std::uint16_t>(value);
+    case CardValue::Jack:
+      return 10;
+    case CardValue::Queen:
+      return 15;
+    case CardValue::King:
+      return 20;
+    default:
+      return static_cast<std::uint16_t>(value);
   }
 }
 
@@ -51,9 +68,7 @@ struct Card {
   CardValue value;
 
   constexpr std::uint16_t attack_value() const { return game::attack_value(value); }
-  constexpr bool is_jester() const {
-    return suit == CardSuit::None && value == CardValue::Jester;
-  }
+  constexpr bool is_jester() const { return suit == CardSuit::None && value == CardValue::Jester; }
   friend constexpr bool operator==(Card, Card) = default;
 };
 static_assert(sizeof(Card) == 2);
@@ -70,7 +85,7 @@ std::uint16_t attack_sum(const Range& cards) {
 
 std::string_view suit_symbol(CardSuit suit);
 std::string_view value_text(CardValue value);
-std::string_view suit_name(CardSuit suit);    // "Spades" ... "None"
+std::string_view suit_name(CardSuit suit);     // "Spades" ... "None"
 std::string_view value_name(CardValue value);  // "Jester", "Ace" ... "King"
 
 // Card text: the (coloured) suit symbol immediately followed by the (black) value text;

@@ -21,9 +21,9 @@ using testing::enemy;
 
 TEST(Card, AttackValueDependsOnTheValueOnly) {
   const std::vector<std::pair<CardValue, int>> cases = {
-      {CardValue::Jester, 0}, {CardValue::Ace, 1},   {CardValue::Two, 2},    {CardValue::Three, 3},
-      {CardValue::Four, 4},   {CardValue::Five, 5},  {CardValue::Six, 6},    {CardValue::Seven, 7},
-      {CardValue::Eight, 8},  {CardValue::Nine, 9},  {CardValue::Ten, 10},   {CardValue::Jack, 10},
+      {CardValue::Jester, 0}, {CardValue::Ace, 1},   {CardValue::Two, 2},  {CardValue::Three, 3},
+      {CardValue::Four, 4},   {CardValue::Five, 5},  {CardValue::Six, 6},  {CardValue::Seven, 7},
+      {CardValue::Eight, 8},  {CardValue::Nine, 9},  {CardValue::Ten, 10}, {CardValue::Jack, 10},
       {CardValue::Queen, 15}, {CardValue::King, 20},
   };
   for (auto [value, expected] : cases) {
@@ -51,10 +51,8 @@ TEST(Card, NumbersAreAceToTenAscending) {
 
 TEST(Card, Texts) {
   const std::vector<std::pair<Card, std::string>> cases = {
-      {card("HQ"), "♥Q"},          {card("C10"), "♣10"},
-      {card("SA"), "♠A"},          {card("DK"), "♦K"},
-      {card("SJ"), "♠J"},          {kJester, "Jester"},
-      {card("SJester"), "♠Jester"}, {card("D2"), "♦2"},
+      {card("HQ"), "♥Q"}, {card("C10"), "♣10"}, {card("SA"), "♠A"},           {card("DK"), "♦K"},
+      {card("SJ"), "♠J"}, {kJester, "Jester"},  {card("SJester"), "♠Jester"}, {card("D2"), "♦2"},
   };
   for (const auto& [c, text] : cases) EXPECT_EQ(card_text(c), text);
   // A card is its card text inside any debug text, single-line or multi-line.

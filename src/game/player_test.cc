@@ -44,10 +44,10 @@ TEST(Player, RemoveFromHandTakesOneCopyPerCard) {
   const Case cases[] = {
       {"S5 Jester DK Jester", "Jester", "S5 DK Jester"},
       {"S5 Jester DK Jester", "Jester Jester", "S5 DK"},
-      {"S5 H3 DK", "C9", "S5 H3 DK"},             // not in the hand
-      {"S5 H3 DK", "DK S5", "H3"},                // order of removal does not matter
-      {"S5 H3 DK C2", "H3", "S5 DK C2"},          // the rest keep their order
-      {"S5 H3", "S5 S5", "H3"},                   // the second copy finds nothing
+      {"S5 H3 DK", "C9", "S5 H3 DK"},     // not in the hand
+      {"S5 H3 DK", "DK S5", "H3"},        // order of removal does not matter
+      {"S5 H3 DK C2", "H3", "S5 DK C2"},  // the rest keep their order
+      {"S5 H3", "S5 S5", "H3"},           // the second copy finds nothing
       {"", "S5", ""},
       {"SA HA DA CA", "", "SA HA DA CA"},
   };

@@ -170,7 +170,8 @@ template <typename T>
 class RandomGames : public ::testing::Test {};
 using PlayerCounts =
     ::testing::Types<std::integral_constant<std::size_t, 1>, std::integral_constant<std::size_t, 2>,
-                     std::integral_constant<std::size_t, 3>, std::integral_constant<std::size_t, 4>>;
+                     std::integral_constant<std::size_t, 3>,
+                     std::integral_constant<std::size_t, 4>>;
 TYPED_TEST_SUITE(RandomGames, PlayerCounts);
 
 TYPED_TEST(RandomGames, KeepTheInvariantsAfterEveryAction) {

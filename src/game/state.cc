@@ -38,9 +38,15 @@ GameStatus<N> stepped_copy(const State<N>& state, Step&& step) {
 
 void write_debug(util::DebugWriter& w, const ActionType& type) {
   switch (type.kind) {
-    case ActionType::Kind::PlayCards: w.out() += "PlayCards"; break;
-    case ActionType::Kind::Discard: w.tuple("Discard").value(type.amount).finish(); break;
-    case ActionType::Kind::Jester: w.out() += "Jester"; break;
+    case ActionType::Kind::PlayCards:
+      w.out() += "PlayCards";
+      break;
+    case ActionType::Kind::Discard:
+      w.tuple("Discard").value(type.amount).finish();
+      break;
+    case ActionType::Kind::Jester:
+      w.out() += "Jester";
+      break;
   }
 }
 

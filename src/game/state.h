@@ -65,9 +65,9 @@ struct State {
   std::uint8_t max_hand_size = 0;
   ActionType action_type;
   std::optional<GameResult> has_ended;  // set only by make_move, when an action ends the game
-  std::uint8_t level = 0;                // enemies defeated
+  std::uint8_t level = 0;               // enemies defeated
   std::uint64_t rng_seed = 0;
-  std::uint8_t hand_refills_left = 0;   // solo only
+  std::uint8_t hand_refills_left = 0;  // solo only
 
   // Sets up a fresh game: table, then the hands dealt player 0 first, then rng_seed.
   static State create(std::optional<std::uint64_t> seed);

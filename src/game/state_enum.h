@@ -18,11 +18,16 @@ using StateEnum = std::variant<State<1>, State<2>, State<3>, State<4>>;
 inline std::optional<StateEnum> new_state_enum(std::size_t players,
                                                std::optional<std::uint64_t> seed) {
   switch (players) {
-    case 1: return StateEnum(State<1>::create(seed));
-    case 2: return StateEnum(State<2>::create(seed));
-    case 3: return StateEnum(State<3>::create(seed));
-    case 4: return StateEnum(State<4>::create(seed));
-    default: return std::nullopt;
+    case 1:
+      return StateEnum(State<1>::create(seed));
+    case 2:
+      return StateEnum(State<2>::create(seed));
+    case 3:
+      return StateEnum(State<3>::create(seed));
+    case 4:
+      return StateEnum(State<4>::create(seed));
+    default:
+      return std::nullopt;
   }
 }
 

@@ -1,5 +1,4 @@
 #include "game/state.h"
-#include "game/state_enum.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "game/state_enum.h"
 #include "testing/game_testing.h"
 #include "util/debug_text.h"
 #include "util/failure.h"
@@ -45,7 +45,8 @@ template <typename T>
 class ByPlayers : public ::testing::Test {};
 using PlayerCounts =
     ::testing::Types<std::integral_constant<std::size_t, 1>, std::integral_constant<std::size_t, 2>,
-                     std::integral_constant<std::size_t, 3>, std::integral_constant<std::size_t, 4>>;
+                     std::integral_constant<std::size_t, 3>,
+                     std::integral_constant<std::size_t, 4>>;
 TYPED_TEST_SUITE(ByPlayers, PlayerCounts);
 
 TYPED_TEST(ByPlayers, NewGameDealsFromTheSeed) {

@@ -24,9 +24,8 @@ using util::ChaCha12Rng;
 template <typename Range>
 std::vector<Card> sorted(const Range& cards) {
   std::vector<Card> out(std::begin(cards), std::end(cards));
-  std::sort(out.begin(), out.end(), [](Card a, Card b) {
-    return std::pair(a.suit, a.value) < std::pair(b.suit, b.value);
-  });
+  std::sort(out.begin(), out.end(),
+            [](Card a, Card b) { return std::pair(a.suit, a.value) < std::pair(b.suit, b.value); });
   return out;
 }
 
@@ -294,13 +293,12 @@ TEST_P(Permute, KeepsSizesCardsAndTheCurrentEnemy) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tables, Permute,
-    ::testing::Values(PermuteCase{0, 12, false}, PermuteCase{0, 12, true},
-                      PermuteCase{1, 12, false}, PermuteCase{1, 9, true},
-                      PermuteCase{2, 6, false}, PermuteCase{2, 5, true},
-                      PermuteCase{3, 12, true}, PermuteCase{3, 1, true},
-                      PermuteCase{3, 1, false}, PermuteCase{1, 0, false}));
+INSTANTIATE_TEST_SUITE_P(Tables, Permute,
+                         ::testing::Values(PermuteCase{0, 12, false}, PermuteCase{0, 12, true},
+                                           PermuteCase{1, 12, false}, PermuteCase{1, 9, true},
+                                           PermuteCase{2, 6, false}, PermuteCase{2, 5, true},
+                                           PermuteCase{3, 12, true}, PermuteCase{3, 1, true},
+                                           PermuteCase{3, 1, false}, PermuteCase{1, 0, false}));
 
 TEST(Permute, DrawsTheFreshCastleFirstThenShufflesOnePool) {
   ChaCha12Rng setup = ChaCha12Rng::from_seed(3);

@@ -15,8 +15,8 @@ using BuiltinPlayer = std::variant<RandomPlayer, InputPlayer, MCTSPlayer>;
 
 // Asks the player for an action on a copy of the state of the variant's player count.
 inline game::Action play(BuiltinPlayer& player, const game::StateEnum& state) {
-  return std::visit(
-      [](auto& p, const auto& s) -> game::Action { return p.play(s); }, player, state);
+  return std::visit([](auto& p, const auto& s) -> game::Action { return p.play(s); }, player,
+                    state);
 }
 
 }  // namespace vardelic::players

@@ -43,9 +43,7 @@ bool valid_utf8(std::string_view text) {
   return true;
 }
 
-void write(std::FILE* out, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), out);
-}
+void write(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
 // One line with its line end; nullopt when nothing can be read. A line that is not valid
 // UTF-8 is not a line of text, so it is a read failure too.
@@ -68,7 +66,9 @@ std::optional<std::string> read_line(std::FILE* in) {
 }  // namespace
 
 std::optional<std::uint64_t> parse_answer(std::string_view line) {
-  auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+  auto is_space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+  };
   while (!line.empty() && is_space(line.front())) line.remove_prefix(1);
   while (!line.empty() && is_space(line.back())) line.remove_suffix(1);
   if (!line.empty() && line.front() == '+') line.remove_prefix(1);

@@ -59,7 +59,6 @@ Dialogue talk(const State<N>& state, std::string_view input) {
 
 const char kRule[] = "============================================================\n";
 
-
 const std::string kThreeActionsPrompt = [] {
   return std::string(kRule) +
          "Current player: PlayerId(0)\n"
@@ -213,22 +212,21 @@ TEST(InputPlayer, InvalidUtf8IsAReadFailure) {
 // Only well-formed UTF-8 is echoed: overlong forms, surrogates, code points above U+10FFFF
 // and cut sequences would reach the terminal as they are.
 TEST(InputPlayer, IllFormedUtf8IsAReadFailure) {
-  for (const char* line : {"\xc0\x80\n", "\xc1\xbf\n", "\xe0\x9f\xbf\n", "\xed\xa0\x80\n",
-                           "\xed\xbf\xbf\n", "\xf0\x8f\xbf\xbf\n", "\xf4\x90\x80\x80\n",
-                           "\xf5\x80\x80\x80\n", "\xf8\x88\x80\x80\x80\n", "\x80\n", "\xe2\x82\n",
-                           "x\xf0\x9f\x98\n"}) {
+  for (const char* line :
+       {"\xc0\x80\n", "\xc1\xbf\n", "\xe0\x9f\xbf\n", "\xed\xa0\x80\n", "\xed\xbf\xbf\n",
+        "\xf0\x8f\xbf\xbf\n", "\xf4\x90\x80\x80\n", "\xf5\x80\x80\x80\n", "\xf8\x88\x80\x80\x80\n",
+        "\x80\n", "\xe2\x82\n", "x\xf0\x9f\x98\n"}) {
     Dialogue d = talk(three_actions(), std::string(line) + "0\n");
     EXPECT_EQ(d.failure, "Error reading input.") << line;
     EXPECT_EQ(d.output, kThreeActionsPrompt) << line;
   }
   // The limits themselves are text: U+0080, U+07FF, U+0800, U+D7FF, U+E000, U+10FFFF.
-  const std::string limits =
-      "\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf";
+  const std::string limits = "\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf";
   Dialogue d = talk(three_actions(), limits + "\n0\n");
   EXPECT_EQ(d.chosen, Action::play(card("S7")));
   // U+0080 is a C1 control, so the echo escapes it; the others are written as they are.
-  EXPECT_EQ(d.output, kThreeActionsPrompt + "Failed to parse input \"\\u{80}" +
-                          limits.substr(2) + "\\n\". Please try again!\n");
+  EXPECT_EQ(d.output, kThreeActionsPrompt + "Failed to parse input \"\\u{80}" + limits.substr(2) +
+                          "\\n\". Please try again!\n");
 }
 
 // Input that arrives after an end of input (as at a terminal) is read by the next dialogue.

@@ -44,8 +44,8 @@ std::vector<RankedAction> rank_actions(std::vector<std::pair<game::Action, Actio
   std::vector<RankedAction> ranked;
   ranked.reserve(totals.size());
   for (const auto& [action, t] : totals) {
-    ranked.push_back({action, t.visits,
-                      static_cast<double>(t.reward) / static_cast<double>(t.visits)});
+    ranked.push_back(
+        {action, t.visits, static_cast<double>(t.reward) / static_cast<double>(t.visits)});
   }
   return ranked;
 }
@@ -60,9 +60,11 @@ game::Action MCTSPlayer::play(const game::State<N>& state) {
 
   std::unordered_map<game::Action, ActionTotals> totals;
   if (use_heuristics_) {
-    search_samples<N, true>(state, *policy, deterministic_samples_, playouts_, num_threads_, totals);
+    search_samples<N, true>(state, *policy, deterministic_samples_, playouts_, num_threads_,
+                            totals);
   } else {
-    search_samples<N, false>(state, *policy, deterministic_samples_, playouts_, num_threads_, totals);
+    search_samples<N, false>(state, *policy, deterministic_samples_, playouts_, num_threads_,
+                             totals);
   }
 
   std::vector<RankedAction> ranked = rank_actions({totals.begin(), totals.end()});

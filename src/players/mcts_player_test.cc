@@ -51,7 +51,6 @@ TEST(RankActions, ByVisitsThenTotalRewardKeepingFullTiesInOrder) {
   EXPECT_TRUE(rank_actions({}).empty());
 }
 
-
 void expect_failure(MCTSPlayer& player, const State<2>& state, const std::string& message) {
   try {
     player.play(state);
@@ -114,9 +113,10 @@ TEST(MCTSPlayer, NoPlayoutsListEveryActionUnvisitedAndStartNoThread) {
 
 TEST(MCTSPlayer, EveryPolicyNumberTheSearchKnowsDecides) {
   State<2> state = three_actions();
-  for (std::optional<std::uint8_t> policy : {std::optional<std::uint8_t>(), std::optional<std::uint8_t>(0),
-                                             std::optional<std::uint8_t>(2), std::optional<std::uint8_t>(3),
-                                             std::optional<std::uint8_t>(4)}) {
+  for (std::optional<std::uint8_t> policy :
+       {std::optional<std::uint8_t>(), std::optional<std::uint8_t>(0),
+        std::optional<std::uint8_t>(2), std::optional<std::uint8_t>(3),
+        std::optional<std::uint8_t>(4)}) {
     MCTSPlayer player(30, 1, true, policy);
     EXPECT_NO_THROW(player.play(state));
   }

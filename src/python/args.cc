@@ -10,13 +10,14 @@ namespace {
 // Places one keyword argument; `index` is the parameter it names.
 void PlaceKeyword(const Signature& signature, PyObject* key, PyObject* value, PyObject** out,
                   Py_ssize_t nargs) {
-  if (!PyUnicode_Check(key)) RaiseType(std::string(signature.function) + "() keywords must be strings");
+  if (!PyUnicode_Check(key))
+    RaiseType(std::string(signature.function) + "() keywords must be strings");
   std::size_t index = 0;
   for (const char* name : signature.names) {
     if (PyUnicode_CompareWithASCIIString(key, name) == 0) {
       if (out[index] != nullptr) {
-        std::string message = std::string("argument for ") + signature.function +
-                              "() given by name ('" + name + "')";
+        std::string message =
+            std::string("argument for ") + signature.function + "() given by name ('" + name + "')";
         if (static_cast<Py_ssize_t>(index) < nargs) {
           message += " and position (" + std::to_string(index + 1) + ")";
         } else {

@@ -1,10 +1,9 @@
 // The capsule behind python/capi/vardelic_capi.h.
-#include "python/capi/vardelic_capi.h"
-
 #include <variant>
 
 #include "python/borrow.h"
 #include "python/boxed.h"
+#include "python/capi/vardelic_capi.h"
 #include "python/objects.h"
 
 namespace vardelic::python {

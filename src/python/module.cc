@@ -23,8 +23,8 @@ int Exec(PyObject* module) {
     ModuleState& state = StateOf(module);
     // Derived directly from BaseException, so that `except Exception` does not swallow a
     // failure of the engine.
-    state.engine_error = Check(PyErr_NewException("vardelic.EngineError", PyExc_BaseException,
-                                                  nullptr)).release();
+    state.engine_error =
+        Check(PyErr_NewException("vardelic.EngineError", PyExc_BaseException, nullptr)).release();
     state.play_name = Check(PyUnicode_InternFromString("play")).release();
     state.state_kwnames = Check(Py_BuildValue("(s)", "state")).release();
 

@@ -1,11 +1,10 @@
 // Multi-threaded runs of the engine; labelled "threads" so a ThreadSanitizer build runs them.
 #include <gtest/gtest.h>
 
-#include <limits>
-
 #include <atomic>
 #include <barrier>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,7 +23,6 @@ using testing::CountingState;
 using testing::game;
 using testing::make_manager;
 using testing::ToyMCTS;
-
 
 uint64_t root_visits(const MCTSManager<ToyMCTS>& manager) {
   uint64_t total = 0;

@@ -42,8 +42,8 @@ class PolicyRng {
   // A NaN key compares neither greater nor equal, so it is never chosen.
   template <std::ranges::forward_range R, class Key>
     requires std::ranges::contiguous_range<R>
-  auto select_by_key(R&& elements, Key&& key) -> std::remove_reference_t<
-      std::ranges::range_reference_t<R>>* {
+  auto select_by_key(R&& elements, Key&& key)
+      -> std::remove_reference_t<std::ranges::range_reference_t<R>>* {
     using Element = std::remove_reference_t<std::ranges::range_reference_t<R>>;
     Element* choice = nullptr;
     uint32_t num_optimal = 0;

@@ -57,14 +57,14 @@ TEST_P(SelectByKeyTies, EachTiedElementIsChosenEquallyOften) {
   EXPECT_EQ(tied_total, kTrials) << "only tied elements are ever chosen";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, SelectByKeyTies,
-    ::testing::Values(TieCase{{1, 3, 3, 2}, {1, 2}}, TieCase{{kInf, kInf, kInf}, {0, 1, 2}},
-                      TieCase{{4, kNaN, 4, 4, 1}, {0, 2, 3}},
-                      TieCase{{-kInf, -kInf}, {0, 1}}),
-    [](const ::testing::TestParamInfo<TieCase>& info) {
-      return "Case" + std::to_string(info.index);
-    });
+INSTANTIATE_TEST_SUITE_P(Keys, SelectByKeyTies,
+                         ::testing::Values(TieCase{{1, 3, 3, 2}, {1, 2}},
+                                           TieCase{{kInf, kInf, kInf}, {0, 1, 2}},
+                                           TieCase{{4, kNaN, 4, 4, 1}, {0, 2, 3}},
+                                           TieCase{{-kInf, -kInf}, {0, 1}}),
+                         [](const ::testing::TestParamInfo<TieCase>& info) {
+                           return "Case" + std::to_string(info.index);
+                         });
 
 TEST(PolicyRng, SelectByKeyEdgeCases) {
   struct Case {
@@ -72,8 +72,8 @@ TEST(PolicyRng, SelectByKeyEdgeCases) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {{}, -1}, {{kNaN}, -1}, {{kNaN, 5}, 1}, {{5, kNaN}, 0}, {{-kInf}, 0}, {{1, 2, 3}, 2},
-      {{3, 2, 1}, 0},
+      {{}, -1},     {{kNaN}, -1},   {{kNaN, 5}, 1}, {{5, kNaN}, 0},
+      {{-kInf}, 0}, {{1, 2, 3}, 2}, {{3, 2, 1}, 0},
   };
   for (const Case& c : cases) {
     PolicyRng rng;

@@ -70,8 +70,8 @@ class SmallVector {
     constexpr std::size_t kMaxCapacity = std::numeric_limits<std::size_t>::max() / sizeof(T) / 2;
     if (capacity_ > kMaxCapacity) throw std::length_error("SmallVector capacity overflow");
     const std::size_t new_capacity = capacity_ * 2;
-    T* fresh = static_cast<T*>(
-        ::operator new(new_capacity * sizeof(T), std::align_val_t{alignof(T)}));
+    T* fresh =
+        static_cast<T*>(::operator new(new_capacity * sizeof(T), std::align_val_t{alignof(T)}));
     // Strong guarantee: if a move (or copy) throws, the old buffer stays intact.
     std::size_t built = 0;
     try {

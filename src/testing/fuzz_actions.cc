@@ -53,15 +53,21 @@ Action any_action(Bytes& in) {
   std::vector<Card> cards(in.next() % 9);
   for (Card& c : cards) c = any_card(in);
   switch (static_cast<ActionKind>(kind)) {
-    case ActionKind::Play: return Action::play(any_card(in));
-    case ActionKind::AnimalCombo: return Action::animal_combo(any_card(in), any_card(in));
+    case ActionKind::Play:
+      return Action::play(any_card(in));
+    case ActionKind::AnimalCombo:
+      return Action::animal_combo(any_card(in), any_card(in));
     case ActionKind::Combo:
       cards.resize(std::min<std::size_t>(cards.size(), 4));
       return Action::combo(cards);
-    case ActionKind::Yield: return Action::yield();
-    case ActionKind::Discard: return Action::discard(cards);
-    case ActionKind::ChangePlayer: return Action::change_player({in.next() % 6u});
-    case ActionKind::RefillHand: return Action::refill_hand();
+    case ActionKind::Yield:
+      return Action::yield();
+    case ActionKind::Discard:
+      return Action::discard(cards);
+    case ActionKind::ChangePlayer:
+      return Action::change_player({in.next() % 6u});
+    case ActionKind::RefillHand:
+      return Action::refill_hand();
   }
   return Action::yield();
 }
@@ -103,10 +109,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t seed = 0;
   for (int i = 0; i < 8; ++i) seed = (seed << 8) | in.next();
   switch (players) {
-    case 1: run<1>(seed, in); break;
-    case 2: run<2>(seed, in); break;
-    case 3: run<3>(seed, in); break;
-    default: run<4>(seed, in); break;
+    case 1:
+      run<1>(seed, in);
+      break;
+    case 2:
+      run<2>(seed, in);
+      break;
+    case 3:
+      run<3>(seed, in);
+      break;
+    default:
+      run<4>(seed, in);
+      break;
   }
   return 0;
 }
@@ -116,9 +130,12 @@ int main(int argc, char** argv) {
   std::uint64_t iterations = 100000, seed = 1;
   double seconds = 0;  // 0: no time limit
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::strtod(argv[i + 1], nullptr);
-    else if (std::strcmp(argv[i], "--seed") == 0) seed = std::strtoull(argv[i + 1], nullptr, 10);
+    if (std::strcmp(argv[i], "--iterations") == 0)
+      iterations = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (std::strcmp(argv[i], "--seconds") == 0)
+      seconds = std::strtod(argv[i + 1], nullptr);
+    else if (std::strcmp(argv[i], "--seed") == 0)
+      seed = std::strtoull(argv[i + 1], nullptr, 10);
   }
   auto rng = vardelic::util::ChaCha12Rng::from_seed(seed);
   std::vector<std::uint8_t> input;

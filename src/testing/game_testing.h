@@ -40,19 +40,33 @@ inline game::Card card(std::string_view text) {
   if (text == "Jester") return game::kJester;
   CardSuit suit;
   switch (text.at(0)) {
-    case 'S': suit = CardSuit::Spades; break;
-    case 'H': suit = CardSuit::Hearts; break;
-    case 'D': suit = CardSuit::Diamonds; break;
-    case 'C': suit = CardSuit::Clubs; break;
-    default: throw std::invalid_argument("bad suit in " + std::string(text));
+    case 'S':
+      suit = CardSuit::Spades;
+      break;
+    case 'H':
+      suit = CardSuit::Hearts;
+      break;
+    case 'D':
+      suit = CardSuit::Diamonds;
+      break;
+    case 'C':
+      suit = CardSuit::Clubs;
+      break;
+    default:
+      throw std::invalid_argument("bad suit in " + std::string(text));
   }
   std::string_view v = text.substr(1);
   CardValue value;
-  if (v == "A") value = CardValue::Ace;
-  else if (v == "J") value = CardValue::Jack;
-  else if (v == "Q") value = CardValue::Queen;
-  else if (v == "K") value = CardValue::King;
-  else if (v == "Jester") value = CardValue::Jester;
+  if (v == "A")
+    value = CardValue::Ace;
+  else if (v == "J")
+    value = CardValue::Jack;
+  else if (v == "Q")
+    value = CardValue::Queen;
+  else if (v == "K")
+    value = CardValue::King;
+  else if (v == "Jester")
+    value = CardValue::Jester;
   else {
     int n = std::stoi(std::string(v));
     if (n < 2 || n > 10) throw std::invalid_argument("bad value in " + std::string(text));
@@ -135,7 +149,8 @@ template <std::size_t N>
   for (std::size_t s = 0; s < 4; ++s) {
     for (std::size_t v = 1; v < 14; ++v) {
       if (counts[s][v] != 1) {
-        return fail("card " + game::card_text({static_cast<CardSuit>(s), static_cast<CardValue>(v)}) +
+        return fail("card " +
+                    game::card_text({static_cast<CardSuit>(s), static_cast<CardValue>(v)}) +
                     " appears " + std::to_string(counts[s][v]) + " times");
       }
     }

@@ -128,14 +128,18 @@ class DebugWriter::List {
   bool first_ = true;
 };
 
-inline DebugWriter::Record DebugWriter::record(std::string_view name) { return Record(*this, name); }
+inline DebugWriter::Record DebugWriter::record(std::string_view name) {
+  return Record(*this, name);
+}
 inline DebugWriter::Tuple DebugWriter::tuple(std::string_view name) { return Tuple(*this, name); }
 inline DebugWriter::List DebugWriter::list() { return List(*this); }
 
 void write_debug(DebugWriter& w, bool value);
 void write_debug(DebugWriter& w, std::string_view text);  // quoted, with escapes
 // Without these a string literal would convert to bool before it converts to a view.
-inline void write_debug(DebugWriter& w, const char* text) { write_debug(w, std::string_view(text)); }
+inline void write_debug(DebugWriter& w, const char* text) {
+  write_debug(w, std::string_view(text));
+}
 inline void write_debug(DebugWriter& w, const std::string& text) {
   write_debug(w, std::string_view(text));
 }
@@ -145,7 +149,9 @@ void write_debug(DebugWriter& w, T value) {
   w.out() += std::to_string(value);
 }
 // Single-byte integers are numbers here, never characters.
-inline void write_debug(DebugWriter& w, signed char value) { w.out() += std::to_string(int{value}); }
+inline void write_debug(DebugWriter& w, signed char value) {
+  w.out() += std::to_string(int{value});
+}
 inline void write_debug(DebugWriter& w, unsigned char value) {
   w.out() += std::to_string(unsigned{value});
 }

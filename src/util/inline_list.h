@@ -60,7 +60,8 @@ class InlineList {
   const T* data() const { return items_.data(); }
 
   void push_back(const T& item) {
-    if (size_ == N) [[unlikely]] overflow();
+    if (size_ == N) [[unlikely]]
+      overflow();
     items_[size_++] = item;
   }
   void pop_back() { --size_; }
@@ -68,7 +69,8 @@ class InlineList {
 
   // Inserts at position `index` (0 is the bottom), moving later elements up.
   void insert(std::size_t index, const T& item) {
-    if (size_ == N) [[unlikely]] overflow();
+    if (size_ == N) [[unlikely]]
+      overflow();
     std::copy_backward(begin() + index, end(), end() + 1);
     items_[index] = item;
     ++size_;

@@ -14,12 +14,15 @@ namespace {
 
 constexpr std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
-inline void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
-                          std::uint32_t& d) {
-  a += b; d = rotl(d ^ a, 16);
-  c += d; b = rotl(b ^ c, 12);
-  a += b; d = rotl(d ^ a, 8);
-  c += d; b = rotl(b ^ c, 7);
+inline void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) {
+  a += b;
+  d = rotl(d ^ a, 16);
+  c += d;
+  b = rotl(b ^ c, 12);
+  a += b;
+  d = rotl(d ^ a, 8);
+  c += d;
+  b = rotl(b ^ c, 7);
 }
 
 std::uint64_t splitmix64(std::uint64_t& state) {
@@ -67,10 +70,22 @@ ChaCha12Rng ChaCha12Rng::from_entropy() {
 }
 
 void ChaCha12Rng::refill() {
-  const std::array<std::uint32_t, 16> input = {
-      0x61707865, 0x3320646e, 0x79622d32, 0x6b206574,
-      key_[0], key_[1], key_[2], key_[3], key_[4], key_[5], key_[6], key_[7],
-      static_cast<std::uint32_t>(counter_), static_cast<std::uint32_t>(counter_ >> 32), 0, 0};
+  const std::array<std::uint32_t, 16> input = {0x61707865,
+                                               0x3320646e,
+                                               0x79622d32,
+                                               0x6b206574,
+                                               key_[0],
+                                               key_[1],
+                                               key_[2],
+                                               key_[3],
+                                               key_[4],
+                                               key_[5],
+                                               key_[6],
+                                               key_[7],
+                                               static_cast<std::uint32_t>(counter_),
+                                               static_cast<std::uint32_t>(counter_ >> 32),
+                                               0,
+                                               0};
   // The rounds work on locals, which stay in registers; a game's deal draws several blocks.
   auto [x0, x1, x2, x3, x4, x5, x6, x7, x8, x9, x10, x11, x12, x13, x14, x15] = input;
   for (int round = 0; round < 12; round += 2) {

@@ -111,8 +111,14 @@ class RandomPlayer:
 
 
 class MCTSPlayer:
-    def __init__(self, playouts, num_threads, use_heuristics, policy_variation=None,
-                 deterministic_samples=None):
+    def __init__(
+        self,
+        playouts,
+        num_threads,
+        use_heuristics,
+        policy_variation=None,
+        deterministic_samples=None,
+    ):
         self._policy = policy_variation
         self._idle = num_threads == 0 and playouts != 0
 

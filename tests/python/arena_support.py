@@ -23,7 +23,9 @@ TIMING_KEYS = ("seconds_per_game", "seconds_per_decision")
 
 def env(**extra) -> dict:
     environ = dict(os.environ)
-    paths = [str(PACKAGE_ROOT), str(HERE)] + [p for p in environ.get("PYTHONPATH", "").split(os.pathsep) if p]
+    paths = [str(PACKAGE_ROOT), str(HERE)] + [
+        p for p in environ.get("PYTHONPATH", "").split(os.pathsep) if p
+    ]
     environ["PYTHONPATH"] = os.pathsep.join(paths)
     environ.update(extra)
     return environ
@@ -31,8 +33,14 @@ def env(**extra) -> dict:
 
 def cli(*args, timeout=120, cmd=None, **extra_env) -> subprocess.CompletedProcess:
     command = cmd or [sys.executable, "-m", "vardelic_arena"]
-    return subprocess.run([*command, *map(str, args)], capture_output=True, text=True,
-                          env=env(**extra_env), timeout=timeout, cwd=HERE)
+    return subprocess.run(
+        [*command, *map(str, args)],
+        capture_output=True,
+        text=True,
+        env=env(**extra_env),
+        timeout=timeout,
+        cwd=HERE,
+    )
 
 
 def figures(path) -> dict:
@@ -55,10 +63,24 @@ def interrupt_then_resume(tmp_path, args, min_lines, **extra_env):
     process, final summary figures).
     """
     out = tmp_path / "sweep.jsonl"
-    command = [sys.executable, "-m", "vardelic_arena", *map(str, args), "--out", str(out),
-               "--json", str(tmp_path / "partial.json")]
-    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            env=env(**extra_env), cwd=HERE)
+    command = [
+        sys.executable,
+        "-m",
+        "vardelic_arena",
+        *map(str, args),
+        "--out",
+        str(out),
+        "--json",
+        str(tmp_path / "partial.json"),
+    ]
+    proc = subprocess.Popen(
+        command,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env(**extra_env),
+        cwd=HERE,
+    )
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline and proc.poll() is None:
         if out.exists() and len(out.read_text().splitlines()) >= min_lines:

@@ -15,8 +15,10 @@ from hypothesis import strategies as st
 
 # What the module may raise on its own.
 DOCUMENTED = (TypeError, ValueError, OverflowError, KeyError, RuntimeError, vardelic.EngineError)
-ENGINE_MESSAGES = (r"No actions available to choose from|assertion failed: num_threads != 0"
-                   r"|Could not determine policy from number '\d+'|Error reading input\.")
+ENGINE_MESSAGES = (
+    r"No actions available to choose from|assertion failed: num_threads != 0"
+    r"|Could not determine policy from number '\d+'|Error reading input\."
+)
 
 
 class Boom(Exception):
@@ -161,8 +163,27 @@ class StrSub(str):
 
 # Strategies -------------------------------------------------------------------------------------
 
-EDGE_INTS = [0, 1, -1, 7, 255, 256, 2**31, 2**32 - 1, 2**32, 2**63 - 1, 2**63, 2**64 - 1, 2**64,
-             -(2**63), -(2**64), sys.maxsize, -sys.maxsize - 1, 10**40, -(10**40)]
+EDGE_INTS = [
+    0,
+    1,
+    -1,
+    7,
+    255,
+    256,
+    2**31,
+    2**32 - 1,
+    2**32,
+    2**63 - 1,
+    2**63,
+    2**64 - 1,
+    2**64,
+    -(2**63),
+    -(2**64),
+    sys.maxsize,
+    -sys.maxsize - 1,
+    10**40,
+    -(10**40),
+]
 
 ints = st.one_of(st.sampled_from(EDGE_INTS), st.integers(), st.integers(-(2**200), 2**200))
 kinds = st.sampled_from([Boom, Halt, TypeError, ValueError, KeyboardInterrupt, StopIteration])
@@ -212,8 +233,9 @@ def hostile_objects(draw):
         return WeirdIndex(draw(st.one_of(ints, st.sampled_from([None, 1.5, "1", True]))))
     if choice == 4:
         items = draw(st.lists(st.one_of(module_objects(), st.sampled_from(EDGE_INTS)), max_size=5))
-        length = draw(st.one_of(st.none(), st.integers(0, 12),
-                                st.sampled_from([10**6, sys.maxsize, 2**62])))
+        length = draw(
+            st.one_of(st.none(), st.integers(0, 12), st.sampled_from([10**6, sys.maxsize, 2**62]))
+        )
         broken = draw(st.one_of(st.none(), st.integers(0, 10)))
         return BadSequence(items, length, broken, kind)
     if choice == 5:
@@ -236,15 +258,38 @@ scalars = st.one_of(
 )
 
 values = st.recursive(
-    scalars, lambda inner: st.one_of(st.lists(inner, max_size=9), st.tuples(inner, inner)),
-    max_leaves=6)
+    scalars,
+    lambda inner: st.one_of(st.lists(inner, max_size=9), st.tuples(inner, inner)),
+    max_leaves=6,
+)
 
 # Keyword names: real parameter names of some call, misspellings, odd text, a lone surrogate.
-KEYWORDS = ["card", "c1", "c2", "cards", "id", "seed", "state", "suit", "value", "players",
-            "playouts", "num_threads", "use_heuristics", "policy_variation",
-            "deterministic_samples", "sed", "self", "", "\ud800", "\x00", "é"]
-keywords = st.dictionaries(st.one_of(st.sampled_from(KEYWORDS), st.text(max_size=4)), values,
-                           max_size=2)
+KEYWORDS = [
+    "card",
+    "c1",
+    "c2",
+    "cards",
+    "id",
+    "seed",
+    "state",
+    "suit",
+    "value",
+    "players",
+    "playouts",
+    "num_threads",
+    "use_heuristics",
+    "policy_variation",
+    "deterministic_samples",
+    "sed",
+    "self",
+    "",
+    "\ud800",
+    "\x00",
+    "é",
+]
+keywords = st.dictionaries(
+    st.one_of(st.sampled_from(KEYWORDS), st.text(max_size=4)), values, max_size=2
+)
 arguments = st.tuples(st.lists(values, max_size=6), keywords)
 
 

@@ -5,8 +5,12 @@ import vardelic
 from conftest import actions, first_state, make_card
 
 A = actions
-H2, D3, S3, CA = (make_card("Hearts", "Two"), make_card("Diamonds", "Three"),
-                  make_card("Spades", "Three"), make_card("Clubs", "Ace"))
+H2, D3, S3, CA = (
+    make_card("Hearts", "Two"),
+    make_card("Diamonds", "Three"),
+    make_card("Spades", "Three"),
+    make_card("Clubs", "Ace"),
+)
 
 
 def refill_class():
@@ -70,18 +74,42 @@ def test_actions_are_unhashable():
 @pytest.mark.parametrize(
     "make, error, message",
     [
-        (lambda: A.ActionPlay(3), TypeError, "^argument 'card': 'int' object cannot be converted to 'Card'$"),
+        (
+            lambda: A.ActionPlay(3),
+            TypeError,
+            "^argument 'card': 'int' object cannot be converted to 'Card'$",
+        ),
         (lambda: A.ActionPlay(), TypeError, "missing required argument 'card'"),
         (lambda: A.ActionAnimalCombo(CA, None), TypeError, "^argument 'c2': 'NoneType' object"),
-        (lambda: A.ActionCombo(5), TypeError, "^argument 'cards': 'int' object cannot be converted"),
-        (lambda: A.ActionCombo([H2, "x"]), TypeError, "^argument 'cards': 'str' object cannot be converted to 'Card'$"),
+        (
+            lambda: A.ActionCombo(5),
+            TypeError,
+            "^argument 'cards': 'int' object cannot be converted",
+        ),
+        (
+            lambda: A.ActionCombo([H2, "x"]),
+            TypeError,
+            "^argument 'cards': 'str' object cannot be converted to 'Card'$",
+        ),
         (lambda: A.ActionCombo({0: H2}), TypeError, "^argument 'cards': 'dict' object"),
-        (lambda: A.ActionCombo([H2] * 5), ValueError, "^argument 'cards': ActionCombo holds at most 4 cards, got 5$"),
+        (
+            lambda: A.ActionCombo([H2] * 5),
+            ValueError,
+            "^argument 'cards': ActionCombo holds at most 4 cards, got 5$",
+        ),
         (lambda: A.ActionDiscard([H2] * 9), ValueError, "at most 8 cards, got 9"),
-        (lambda: A.ActionDiscard(cards=[H2], extra=1), TypeError, "unexpected keyword argument 'extra'"),
+        (
+            lambda: A.ActionDiscard(cards=[H2], extra=1),
+            TypeError,
+            "unexpected keyword argument 'extra'",
+        ),
         (lambda: A.ActionChangePlayer(-1), OverflowError, "negative"),
         (lambda: A.ActionChangePlayer(2**64), OverflowError, "too big"),
-        (lambda: A.ActionChangePlayer("1"), TypeError, "^argument 'id': 'str' object cannot be interpreted"),
+        (
+            lambda: A.ActionChangePlayer("1"),
+            TypeError,
+            "^argument 'id': 'str' object cannot be interpreted",
+        ),
         (lambda: A.ActionChangePlayer(1.0), TypeError, "^argument 'id': "),
     ],
 )
@@ -120,10 +148,23 @@ def test_conversion_error_names_every_variant():
         def play(self, state):
             return 42
 
-    variants = ["PyActionPlay", "PyActionAnimalCombo", "PyActionCombo", "PyActionYield",
-                "PyActionDiscard", "PyActionChangePlayer", "PyActionRefillHand"]
-    expected = "failed to extract enum PyAction ('" + " | ".join(variants) + "')" + "".join(
-        f"\n- variant {v} ({v}): 'int' object cannot be converted to '{v[2:]}'" for v in variants
+    variants = [
+        "PyActionPlay",
+        "PyActionAnimalCombo",
+        "PyActionCombo",
+        "PyActionYield",
+        "PyActionDiscard",
+        "PyActionChangePlayer",
+        "PyActionRefillHand",
+    ]
+    expected = (
+        "failed to extract enum PyAction ('"
+        + " | ".join(variants)
+        + "')"
+        + "".join(
+            f"\n- variant {v} ({v}): 'int' object cannot be converted to '{v[2:]}'"
+            for v in variants
+        )
     )
     with pytest.raises(TypeError) as raised:
         vardelic.VardelicGame([Answer()], 1).playout()

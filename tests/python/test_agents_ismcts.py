@@ -5,12 +5,11 @@ import threading
 import time
 
 import pytest
+from vardelic_arena import evaluate, parse_team
+from vardelic_arena.teams import ISMCTSSeat, TeamError, check_team
 
 vardelic = pytest.importorskip("vardelic")
 agents = pytest.importorskip("vardelic_agents")
-
-from vardelic_arena import evaluate, parse_team
-from vardelic_arena.teams import ISMCTSSeat, TeamError, check_team
 
 ISMCTSPlayer = agents.ISMCTSPlayer
 
@@ -31,7 +30,8 @@ class Logged:
 def test_package_exports_the_player():
     assert agents.__all__ == ["ISMCTSPlayer"]
     assert "ISMCTSPlayer(iterations=7, threads=2, seed=3" in repr(
-        ISMCTSPlayer(iterations=7, threads=2, seed=3))
+        ISMCTSPlayer(iterations=7, threads=2, seed=3)
+    )
 
 
 @pytest.mark.parametrize("num_players", [1, 2, 3, 4])
@@ -53,7 +53,9 @@ def test_play_ranks_every_legal_action_with_the_choice_first(solo_state):
     action = player.play(state=solo_state)
     ranked = player.ranked_actions()
     assert ranked[0][0] == action
-    assert sorted(map(str, (a for a, _, _ in ranked))) == sorted(map(str, solo_state.action_space()))
+    assert sorted(map(str, (a for a, _, _ in ranked))) == sorted(
+        map(str, solo_state.action_space())
+    )
     assert sum(visits for _, visits, _ in ranked) == 300
     assert [v for _, v, _ in ranked] == sorted((v for _, v, _ in ranked), reverse=True)
     info = player.last_decision()
@@ -79,21 +81,24 @@ def test_time_budget_bounds_a_decision(solo_state):
     assert player.last_decision()["iterations"] > 1
 
 
-@pytest.mark.parametrize("kwargs, error, message", [
-    ({"time_ms": 0}, ValueError, "time_ms must be a positive"),
-    ({"time_ms": float("inf")}, ValueError, "time_ms must be a positive"),
-    ({"iterations": 0}, ValueError, "iterations must be at least 1"),
-    ({"iterations": -5}, ValueError, "iterations must be between 0 and"),
-    ({"iterations": 2.5}, TypeError, "iterations must be an int"),
-    ({"threads": 0}, ValueError, "threads must be at least 1"),
-    ({"threads": 1000}, ValueError, "threads must be between 1 and 256"),
-    ({"seed": 2**64}, ValueError, "seed must be between 0 and"),
-    ({"exploration": -0.1}, ValueError, "exploration must be"),
-    ({"epsilon": 2}, ValueError, "epsilon must be between 0 and 1"),
-    ({"rollout": "greedy"}, ValueError, "rollout must be 'heuristic' or 'random'"),
-    ({"widening": 1}, TypeError, "incompatible function arguments"),
-    ({"budget": 3}, TypeError, "incompatible function arguments"),
-])
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"time_ms": 0}, ValueError, "time_ms must be a positive"),
+        ({"time_ms": float("inf")}, ValueError, "time_ms must be a positive"),
+        ({"iterations": 0}, ValueError, "iterations must be at least 1"),
+        ({"iterations": -5}, ValueError, "iterations must be between 0 and"),
+        ({"iterations": 2.5}, TypeError, "iterations must be an int"),
+        ({"threads": 0}, ValueError, "threads must be at least 1"),
+        ({"threads": 1000}, ValueError, "threads must be between 1 and 256"),
+        ({"seed": 2**64}, ValueError, "seed must be between 0 and"),
+        ({"exploration": -0.1}, ValueError, "exploration must be"),
+        ({"epsilon": 2}, ValueError, "epsilon must be between 0 and 1"),
+        ({"rollout": "greedy"}, ValueError, "rollout must be 'heuristic' or 'random'"),
+        ({"widening": 1}, TypeError, "incompatible function arguments"),
+        ({"budget": 3}, TypeError, "incompatible function arguments"),
+    ],
+)
 def test_bad_settings_are_refused(kwargs, error, message):
     with pytest.raises(error, match=message):
         ISMCTSPlayer(**kwargs)
@@ -138,15 +143,26 @@ def test_search_beats_random_play_on_a_few_deals():
 
 # --- the arena seat -------------------------------------------------------
 
-@pytest.mark.parametrize("text, settings", [
-    ("ismcts", ()),
-    ("ismcts()", ()),
-    ("ISMCTS(time_ms=20)", (("time_ms", 20.0),)),
-    ("ismcts(threads=2, iterations=5000)", (("iterations", 5000), ("threads", 2))),
-    ("ismcts(rollout=Random,widening=off,reuse=true,epsilon=0,seed=4)",
-     (("seed", 4), ("rollout", "random"), ("epsilon", 0.0), ("widening", False),
-      ("reuse", True))),
-])
+
+@pytest.mark.parametrize(
+    "text, settings",
+    [
+        ("ismcts", ()),
+        ("ismcts()", ()),
+        ("ISMCTS(time_ms=20)", (("time_ms", 20.0),)),
+        ("ismcts(threads=2, iterations=5000)", (("iterations", 5000), ("threads", 2))),
+        (
+            "ismcts(rollout=Random,widening=off,reuse=true,epsilon=0,seed=4)",
+            (
+                ("seed", 4),
+                ("rollout", "random"),
+                ("epsilon", 0.0),
+                ("widening", False),
+                ("reuse", True),
+            ),
+        ),
+    ],
+)
 def test_ismcts_seats_parse_and_round_trip(text, settings):
     team = parse_team(text + ",random")
     assert team.seats[0] == ISMCTSSeat(settings)
@@ -154,24 +170,30 @@ def test_ismcts_seats_parse_and_round_trip(text, settings):
     assert parse_team("ismcts(time_ms=20.0)").name == "ismcts(time_ms=20)"
 
 
-@pytest.mark.parametrize("text, message", [
-    ("ismcts(time_ms)", "needs the form KEY=VALUE"),
-    ("ismcts(depth=3)", "unknown ismcts setting 'depth'"),
-    ("ismcts(time_ms=1,time_ms=2)", "given twice"),
-    ("ismcts(iterations=many)", "not a number"),
-    ("ismcts(reuse=maybe)", "must be true or false"),
-    ("ismcts[3]", "cannot read"),
-])
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("ismcts(time_ms)", "needs the form KEY=VALUE"),
+        ("ismcts(depth=3)", "unknown ismcts setting 'depth'"),
+        ("ismcts(time_ms=1,time_ms=2)", "given twice"),
+        ("ismcts(iterations=many)", "not a number"),
+        ("ismcts(reuse=maybe)", "must be true or false"),
+        ("ismcts[3]", "cannot read"),
+    ],
+)
 def test_unreadable_ismcts_seats_are_refused(text, message):
     with pytest.raises(TeamError, match=message):
         parse_team(text)
 
 
-@pytest.mark.parametrize("text, message", [
-    ("ismcts(iterations=0)", "iterations must be at least 1"),
-    ("ismcts(rollout=greedy)", "rollout must be"),
-    ("ismcts(threads=0)", "threads must be at least 1"),
-])
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("ismcts(iterations=0)", "iterations must be at least 1"),
+        ("ismcts(rollout=greedy)", "rollout must be"),
+        ("ismcts(threads=0)", "threads must be at least 1"),
+    ],
+)
 def test_settings_the_player_refuses_are_refused_before_any_game(text, message):
     with pytest.raises(TeamError, match=message):
         check_team(parse_team(text))
@@ -180,7 +202,8 @@ def test_settings_the_player_refuses_are_refused_before_any_game(text, message):
 def test_arena_plays_ismcts_seats_repeatably():
     teams = ["ismcts(iterations=30),random", "ismcts(iterations=30)*3"]
     runs = [evaluate(teams, 2, seed=8, workers=0, progress=False) for _ in range(2)]
-    plays = [[(r["team"], r["seed"], r["score"], r["actions"]) for r in run.records]
-             for run in runs]
+    plays = [
+        [(r["team"], r["seed"], r["score"], r["actions"]) for r in run.records] for run in runs
+    ]
     assert plays[0] == plays[1]
     assert all(r["error"] is None and r["decisions"] > 0 for r in runs[0].records)

@@ -24,9 +24,24 @@ def test_console_script_end_to_end_with_a_small_search_team(tmp_path):
     script = shutil.which("vardelic-arena")
     cmd = [script] if script else None
     out = tmp_path / "games.jsonl"
-    proc = support.cli("--team", "mcts(playouts=20,threads=1),random", "--team", "random,random",
-                       "-n", 4, "-w", 2, "--out", out, "--json", tmp_path / "s.json",
-                       "--plot", tmp_path / "s.png", cmd=cmd, timeout=300)
+    proc = support.cli(
+        "--team",
+        "mcts(playouts=20,threads=1),random",
+        "--team",
+        "random,random",
+        "-n",
+        4,
+        "-w",
+        2,
+        "--out",
+        out,
+        "--json",
+        tmp_path / "s.json",
+        "--plot",
+        tmp_path / "s.png",
+        cmd=cmd,
+        timeout=300,
+    )
     assert proc.returncode == 0, proc.stderr
     assert "mcts(p=20),random" in proc.stdout
     records = support.lines(out)
@@ -61,15 +76,15 @@ def test_random_teams_repeat_exactly_inline_in_a_pool_and_on_dask():
 
 
 def test_counting_seats_play_as_the_builtin_players_would():
-    direct = evaluate(["random,random,random"], 8, seed=11, workers=0, progress=False,
-                      direct=True)
+    direct = evaluate(["random,random,random"], 8, seed=11, workers=0, progress=False, direct=True)
     counted = evaluate(["random,random,random"], 8, seed=11, workers=0, progress=False)
     assert [r["score"] for r in direct.records] == [r["score"] for r in counted.records]
     assert all(r["decisions"] is None for r in direct.records)
     by_hand = []
     for seed in range(11, 19):
         game = vardelic.VardelicGame(
-            [vardelic.players.RandomPlayer(seed=seat_seed(seed, i)) for i in range(3)], seed)
+            [vardelic.players.RandomPlayer(seed=seat_seed(seed, i)) for i in range(3)], seed
+        )
         game.playout()
         by_hand.append(game.reward())
     assert [r["score"] for r in counted.records] == by_hand
@@ -79,8 +94,9 @@ def test_failing_players_are_recorded_and_the_rest_goes_on():
     # threads=0 is refused on the command line; passed as a Team it makes the
     # engine fail with its BaseException-derived internal error.
     broken = Team((MCTSSeat(playouts=5, threads=0),))
-    result = evaluate([broken, "py:arena_players:FailsOnThirdMove", "random,random"], 4,
-                      workers=2, progress=False)
+    result = evaluate(
+        [broken, "py:arena_players:FailsOnThirdMove", "random,random"], 4, workers=2, progress=False
+    )
     engine_fail, user_fail, fine = result.summary.teams
     assert engine_fail.errors == 4
     assert "num_threads" in engine_fail.error_groups[0]["error"]
@@ -90,8 +106,17 @@ def test_failing_players_are_recorded_and_the_rest_goes_on():
 
 
 def test_interrupted_sweep_resumes_to_the_uninterrupted_table(tmp_path):
-    args = ["--team", "random,random", "--team", "py:arena_players:SlowFirstAction,random",
-            "-n", 30, "-w", 2, "--no-progress"]
+    args = [
+        "--team",
+        "random,random",
+        "--team",
+        "py:arena_players:SlowFirstAction,random",
+        "-n",
+        30,
+        "-w",
+        2,
+        "--no-progress",
+    ]
     interrupted, kept, resumed, final = support.interrupt_then_resume(tmp_path, args, min_lines=4)
     assert interrupted.returncode == 130, interrupted.stderr
     assert 4 <= len(kept) < 60

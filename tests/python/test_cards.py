@@ -4,8 +4,22 @@ from conftest import card, first_state, make_card, run_python
 CardSuit, CardValue, Card = card.CardSuit, card.CardValue, card.Card
 
 SUITS = ["Spades", "Hearts", "Diamonds", "Clubs", "None"]
-VALUES = ["Jester", "Ace", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight", "Nine",
-          "Ten", "Jack", "Queen", "King"]
+VALUES = [
+    "Jester",
+    "Ace",
+    "Two",
+    "Three",
+    "Four",
+    "Five",
+    "Six",
+    "Seven",
+    "Eight",
+    "Nine",
+    "Ten",
+    "Jack",
+    "Queen",
+    "King",
+]
 
 
 @pytest.mark.parametrize(
@@ -77,9 +91,17 @@ def test_card_comparisons():
     "args, kwargs, message",
     [
         ((CardSuit.Hearts,), {}, "missing required argument 'value'"),
-        ((1, CardValue.Two), {}, "^argument 'suit': 'int' object cannot be converted to 'CardSuit'$"),
+        (
+            (1, CardValue.Two),
+            {},
+            "^argument 'suit': 'int' object cannot be converted to 'CardSuit'$",
+        ),
         ((CardSuit.Hearts, CardSuit.Hearts), {}, "^argument 'value': 'CardSuit' object"),
-        ((), {"suit": CardSuit.Hearts, "valu": CardValue.Two}, "unexpected keyword argument 'valu'"),
+        (
+            (),
+            {"suit": CardSuit.Hearts, "valu": CardValue.Two},
+            "unexpected keyword argument 'valu'",
+        ),
         ((CardSuit.Hearts, CardValue.Two, 3), {}, "at most 2 arguments"),
         ((CardSuit.Hearts,), {"suit": CardSuit.Hearts}, "given by name \\('suit'\\) and position"),
     ],

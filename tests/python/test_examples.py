@@ -18,15 +18,22 @@ README = ROOT / "README.md"
 
 
 def run_example(name, *args, stdin=None, check=True):
-    done = subprocess.run([sys.executable, str(EXAMPLES / name), *map(str, args)],
-                          capture_output=True, text=True, input=stdin, cwd=ROOT, timeout=300)
+    done = subprocess.run(
+        [sys.executable, str(EXAMPLES / name), *map(str, args)],
+        capture_output=True,
+        text=True,
+        input=stdin,
+        cwd=ROOT,
+        timeout=300,
+    )
     if check:
         assert done.returncode == 0, done.stdout + done.stderr
     return done
 
 
-RESULT = re.compile(r"^result: PyGameResult\.(Won|Lost) \(int ([01])\), enemies defeated: (\d+)",
-                    re.MULTILINE)
+RESULT = re.compile(
+    r"^result: PyGameResult\.(Won|Lost) \(int ([01])\), enemies defeated: (\d+)", re.MULTILINE
+)
 
 
 def check_result(output):
@@ -39,10 +46,12 @@ def check_result(output):
 
 # --- examples/play_one_game.py ---------------------------------------------
 
+
 @pytest.mark.parametrize("players", [1, 2, 4])
 def test_play_one_game_narrates_every_move(players):
-    out = run_example("play_one_game.py", "--players", players, "--seed", 3,
-                      "--playouts", 30).stdout
+    out = run_example(
+        "play_one_game.py", "--players", players, "--seed", 3, "--playouts", 30
+    ).stdout
     check_result(out)
     moves = [line for line in out.splitlines() if " | " in line]
     assert moves and moves[0].split(" | ")[0].strip() == "search"  # seat 0 moves first
@@ -68,6 +77,7 @@ def test_play_one_game_human_seat_reads_numbers_and_reports_closed_input():
 
 # --- examples/python_player.py ---------------------------------------------
 
+
 @pytest.mark.parametrize("players", [1, 2, 3, 4])
 def test_heuristic_player_plays_legal_moves_and_beats_random(players):
     # Seeded deals and seeded random seats: the comparison repeats exactly. An illegal answer
@@ -80,13 +90,15 @@ def test_heuristic_player_plays_legal_moves_and_beats_random(players):
 
 def test_heuristic_player_seats_in_the_arena():
     seat = f"py:{EXAMPLES / 'python_player.py'}:HeuristicPlayer"
-    evaluation = api.evaluate([f"{seat},random", "random,random"], games=4, workers=0,
-                              progress=False)
+    evaluation = api.evaluate(
+        [f"{seat},random", "random,random"], games=4, workers=0, progress=False
+    )
     assert evaluation.complete
     assert all(r["error"] is None for r in evaluation.records)
 
 
 # --- examples/compare_teams.py ---------------------------------------------
+
 
 def test_compare_teams_prints_one_row_per_team_with_paired_differences():
     out = run_example("compare_teams.py", "--games", 4, "--playouts", 20, "--workers", 2).stdout
@@ -103,6 +115,7 @@ def test_compare_teams_prints_one_row_per_team_with_paired_differences():
 
 # --- examples/inspect_search.py --------------------------------------------
 
+
 @pytest.mark.parametrize("policy", [None, 2])
 def test_inspect_search_table_and_plot(tmp_path, policy):
     png = tmp_path / "decision.png"
@@ -110,7 +123,9 @@ def test_inspect_search_table_and_plot(tmp_path, policy):
     if policy is not None:
         args += ["--policy", policy]
     out = run_example("inspect_search.py", *args).stdout
-    rows = re.findall(r"^\s*(\d+)  (.+?)\s+(\d+)\s+(\d+\.\d)%\s+(-?\d+\.\d+|nan)$", out, re.MULTILINE)
+    rows = re.findall(
+        r"^\s*(\d+)  (.+?)\s+(\d+)\s+(\d+\.\d)%\s+(-?\d+\.\d+|nan)$", out, re.MULTILINE
+    )
     assert rows, out
     assert [int(r[0]) for r in rows] == list(range(1, len(rows) + 1))
     visits = [int(r[2]) for r in rows]
@@ -120,18 +135,21 @@ def test_inspect_search_table_and_plot(tmp_path, policy):
     assert chosen == rows[0][1].strip()
 
     import matplotlib.image
+
     image = matplotlib.image.imread(png)
     assert image.shape[0] > 100 and image.shape[1] > 100
     assert image[..., :3].min() < 0.5  # something was drawn on the white background
 
 
 def test_inspect_search_refuses_a_turn_after_the_end():
-    done = run_example("inspect_search.py", "--players", 1, "--turn", 10_000, "--playouts", 5,
-                       check=False)
+    done = run_example(
+        "inspect_search.py", "--players", 1, "--turn", 10_000, "--playouts", 5, check=False
+    )
     assert done.returncode == 1 and "ended before turn 10000" in done.stderr
 
 
 # --- README.md ---------------------------------------------------------------
+
 
 def fenced(language):
     """(first line number, code) of every ```language block of README.md."""

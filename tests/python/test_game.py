@@ -160,7 +160,9 @@ def test_a_state_is_a_private_copy():
     again = Recorder()
     Game([again], seed=8).playout()
     assert str(first) == str(again.states[0])
-    assert [str(a) for a in first.action_space()] == [str(a) for a in again.states[0].action_space()]
+    assert [str(a) for a in first.action_space()] == [
+        str(a) for a in again.states[0].action_space()
+    ]
     hand = first.current_hand()
     assert str(first).split("\n")[1] == "Hand:   [" + ", ".join(map(str, hand)) + "]"
     assert str(first).split("\n")[0] == "Player: PlayerId(0)"
@@ -204,12 +206,19 @@ FAILURES = [
     ("card", lambda s: s.current_hand()[0], TypeError, "'Card' object cannot be converted"),
     ("raises", raise_boom, Boom, "^from the player$"),
     ("change player", lambda s: actions.ActionChangePlayer(0), KeyError, "is not a legal action"),
-    ("empty discard", lambda s: actions.ActionDiscard([]), KeyError, "^\"'Discard\\(\\[\\]\\)' is not"),
+    (
+        "empty discard",
+        lambda s: actions.ActionDiscard([]),
+        KeyError,
+        "^\"'Discard\\(\\[\\]\\)' is not",
+    ),
     ("one-card combo", lambda s: actions.ActionCombo(s.current_hand()[:1]), KeyError, "Combo"),
 ]
 
 
-@pytest.mark.parametrize("answer, error, message", [f[1:] for f in FAILURES], ids=[f[0] for f in FAILURES])
+@pytest.mark.parametrize(
+    "answer, error, message", [f[1:] for f in FAILURES], ids=[f[0] for f in FAILURES]
+)
 def test_failed_turn_leaves_the_state_unchanged(answer, error, message, capfd):
     seat = Once(answer)
     game = Game([seat, RandomPlayer(seed=1)], seed=21)
@@ -281,8 +290,11 @@ def test_discard_order_matters():
 
 @pytest.mark.parametrize(
     "method, message",
-    [("reward", "Already mutably borrowed"), ("print", "Already mutably borrowed"),
-     ("playout", "Already borrowed")],
+    [
+        ("reward", "Already mutably borrowed"),
+        ("print", "Already mutably borrowed"),
+        ("playout", "Already borrowed"),
+    ],
 )
 def test_calling_back_into_the_running_game(method, message, capfd):
     class Reentrant:

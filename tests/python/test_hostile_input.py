@@ -42,8 +42,9 @@ def dialogue(stdin, *, tries=1, prelude="", to_stdout=True):
     env = {k: v for k, v in os.environ.items() if k not in ("CLICOLOR_FORCE", "CLICOLOR")}
     env["NO_COLOR"] = "1"
     code = textwrap.dedent(SCRIPT).format(prelude=prelude, tries=tries, to_stdout=to_stdout)
-    done = subprocess.run([sys.executable, "-c", code], input=stdin, capture_output=True, env=env,
-                          timeout=60)
+    done = subprocess.run(
+        [sys.executable, "-c", code], input=stdin, capture_output=True, env=env, timeout=60
+    )
     assert done.returncode == 0, done.stderr.decode(errors="replace")[-2000:]
     stderr = done.stderr.decode()
     dumps = re.findall(r"^\[[^\]\n]+\] &self\.state = PyState \{\n.*?^\}$", stderr, re.M | re.S)
@@ -208,17 +209,24 @@ def test_closed_streams_fail_cleanly(prompt):
 
 numbers = st.builds(
     lambda blank1, sign, digits, blank2: blank1 + sign + digits + blank2,
-    st.text(" \t\r\x0b\x0c", max_size=3), st.sampled_from(["", "+", "-", "++", "+-"]),
+    st.text(" \t\r\x0b\x0c", max_size=3),
+    st.sampled_from(["", "+", "-", "++", "+-"]),
     st.one_of(st.text("0123456789", max_size=25), st.integers(0, 2**70).map(str)),
-    st.text(" \t\r\x0b\x0c", max_size=3))
-lines = st.one_of(numbers, st.text(max_size=30), st.text("\x00\x01\x1b\x7f\"\\\r\t 0123", max_size=8)
-                  ).map(lambda text: text.replace("\n", "").encode())
-rejected_lines = lines.filter(lambda line: parse(line + b"\n") is None
-                              or parse(line + b"\n") >= ACTIONS)
+    st.text(" \t\r\x0b\x0c", max_size=3),
+)
+lines = st.one_of(
+    numbers, st.text(max_size=30), st.text('\x00\x01\x1b\x7f"\\\r\t 0123', max_size=8)
+).map(lambda text: text.replace("\n", "").encode())
+rejected_lines = lines.filter(
+    lambda line: parse(line + b"\n") is None or parse(line + b"\n") >= ACTIONS
+)
 
 
-@settings(max_examples=12, deadline=None,
-          suppress_health_check=[HealthCheck.too_slow, HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=12,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.function_scoped_fixture],
+)
 @given(answers=st.lists(rejected_lines, min_size=1, max_size=25), cut=st.booleans())
 def test_any_rejected_lines(prompt, answers, cut):
     stdin = b"".join(line + b"\n" for line in answers)
@@ -229,7 +237,9 @@ def test_any_rejected_lines(prompt, answers, cut):
     if cut:
         sent[-1] = answers[-1]
     sent = [line for line in sent if line]  # an empty cut line is just the end of input
-    assert out == prompt + b"".join(reply(line) for line in sent) + b"ENGINE: Error reading input.\n"
+    assert (
+        out == prompt + b"".join(reply(line) for line in sent) + b"ENGINE: Error reading input.\n"
+    )
     assert dumps[0] == dumps[1]
 
 
@@ -243,8 +253,13 @@ def test_end_of_input_at_a_terminal_is_not_final():
     code = textwrap.dedent(SCRIPT).format(prelude="", tries=2, to_stdout=True)
     env = {k: v for k, v in os.environ.items() if k not in ("CLICOLOR_FORCE", "CLICOLOR")}
     env["NO_COLOR"] = "1"
-    process = subprocess.Popen([sys.executable, "-c", code], stdin=slave, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, env=env)
+    process = subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdin=slave,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL,
+        env=env,
+    )
     os.close(slave)
     output = b""
 

@@ -38,12 +38,18 @@ def one_round(games):
         vardelic.VardelicGame([players.RandomPlayer(seed=seed)] * 3, seed=seed).playout()
         for bad in (None, 5):
             try:
-                vardelic.VardelicGame([type("P", (), {"play": lambda self, state, b=bad: b})()]).playout()
+                vardelic.VardelicGame(
+                    [type("P", (), {"play": lambda self, state, b=bad: b})()]
+                ).playout()
             except TypeError:
                 pass
         try:
-            vardelic.VardelicGame([type("P", (), {"play": lambda self, state: actions.ActionYield(1, k=2)})(),
-                                   object()]).playout()
+            vardelic.VardelicGame(
+                [
+                    type("P", (), {"play": lambda self, state: actions.ActionYield(1, k=2)})(),
+                    object(),
+                ]
+            ).playout()
         except KeyError:
             pass
         try:

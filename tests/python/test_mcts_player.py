@@ -22,7 +22,12 @@ MCTSPlayer = players.MCTSPlayer
         ((10, 1, True, None, 1.5), {}, TypeError, "^argument 'deterministic_samples': "),
         ((10, 1, True, None, 1, 0), {}, TypeError, "at most 5 arguments"),
         ((10, 1, True), {"playouts": 3}, TypeError, "given by name \\('playouts'\\) and position"),
-        ((), {"playouts": 3, "num_threads": 1, "heuristics": True}, TypeError, "unexpected keyword"),
+        (
+            (),
+            {"playouts": 3, "num_threads": 1, "heuristics": True},
+            TypeError,
+            "unexpected keyword",
+        ),
     ],
 )
 def test_constructor_errors(args, kwargs, error, message):
@@ -32,8 +37,13 @@ def test_constructor_errors(args, kwargs, error, message):
 
 def test_constructor_forms():
     MCTSPlayer(10, 1, True)
-    MCTSPlayer(playouts=10, num_threads=1, use_heuristics=False, policy_variation=None,
-               deterministic_samples=None)
+    MCTSPlayer(
+        playouts=10,
+        num_threads=1,
+        use_heuristics=False,
+        policy_variation=None,
+        deterministic_samples=None,
+    )
     MCTSPlayer(10, 1, False, 4, 3)
     # Nothing but the conversions is checked at construction.
     MCTSPlayer(0, 0, False, 7, 0)
@@ -53,7 +63,9 @@ def test_no_attributes_and_empty_ranking_before_any_decision():
 def test_unknown_policy_fails_and_keeps_the_ranking(policy):
     state = first_state(2, seed=3)
     player = MCTSPlayer(20, 1, False, policy)
-    with pytest.raises(vardelic.EngineError, match=f"^Could not determine policy from number '{policy}'$"):
+    with pytest.raises(
+        vardelic.EngineError, match=f"^Could not determine policy from number '{policy}'$"
+    ):
         player.play(state)
     assert player.ranked_actions() == []
 
@@ -116,8 +128,15 @@ def test_ranked_action_objects_are_action_classes():
     player = MCTSPlayer(30, 1, False)
     player.play(first_state(1, seed=7))
     classes = {type(a).__name__ for a, _, _ in player.ranked_actions()}
-    assert classes <= {"ActionPlay", "ActionAnimalCombo", "ActionCombo", "ActionYield",
-                       "ActionDiscard", "ActionChangePlayer", "ActionRefillHand"}
+    assert classes <= {
+        "ActionPlay",
+        "ActionAnimalCombo",
+        "ActionCombo",
+        "ActionYield",
+        "ActionDiscard",
+        "ActionChangePlayer",
+        "ActionRefillHand",
+    }
     first = player.ranked_actions()[0]
     assert isinstance(first, tuple) and len(first) == 3
     assert isinstance(first[1], int) and isinstance(first[2], float)

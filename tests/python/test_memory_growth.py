@@ -72,22 +72,28 @@ WORKLOAD = textwrap.dedent(
 )
 
 
-@pytest.mark.skipif(bool(os.environ.get("VARDELIC_SANITIZER")),
-                    reason="measures memory of the plain build; a sanitizer's shadow memory swamps it")
+@pytest.mark.skipif(
+    bool(os.environ.get("VARDELIC_SANITIZER")),
+    reason="measures memory of the plain build; a sanitizer's shadow memory swamps it",
+)
 def test_long_run_does_not_grow_resident_memory(capsys):
     done = subprocess.run(
         [sys.executable, "-c", WORKLOAD, str(GAMES), str(DECISIONS), str(ROUNDS)],
-        capture_output=True, text=True, timeout=900,
+        capture_output=True,
+        text=True,
+        timeout=900,
     )
     assert done.returncode == 0, done.stderr
     figures = json.loads(done.stdout.splitlines()[-1])
     first, last = figures["first"], figures["last"]
     growth = {key: (last[key] - first[key]) / first[key] for key in ("vm_hwm_kib", "vm_rss_kib")}
     with capsys.disabled():  # a report line even under -q
-        print(f"\nmemory after the first tenth -> after {GAMES} games and {DECISIONS} decisions: "
-              f"peak {first['vm_hwm_kib']} -> {last['vm_hwm_kib']} KiB ({growth['vm_hwm_kib']:+.2%}), "
-              f"resident {first['vm_rss_kib']} -> {last['vm_rss_kib']} KiB "
-              f"({growth['vm_rss_kib']:+.2%}); {figures['seconds']:.1f} s")
+        print(
+            f"\nmemory after the first tenth -> after {GAMES} games and {DECISIONS} decisions: "
+            f"peak {first['vm_hwm_kib']} -> {last['vm_hwm_kib']} KiB ({growth['vm_hwm_kib']:+.2%}), "
+            f"resident {first['vm_rss_kib']} -> {last['vm_rss_kib']} KiB "
+            f"({growth['vm_rss_kib']:+.2%}); {figures['seconds']:.1f} s"
+        )
     # Every game ended with a score, every decision was legal and left a ranking.
     assert (figures["played"], figures["decided"]) == (GAMES, DECISIONS)
     assert growth["vm_hwm_kib"] < 0.05 and growth["vm_rss_kib"] < 0.05, (first, last)

@@ -18,8 +18,14 @@ def test_top_level_names_in_order():
         ("card", ["Card", "CardSuit", "CardValue"]),
         (
             "actions",
-            ["ActionPlay", "ActionAnimalCombo", "ActionCombo", "ActionYield", "ActionDiscard",
-             "ActionChangePlayer"],
+            [
+                "ActionPlay",
+                "ActionAnimalCombo",
+                "ActionCombo",
+                "ActionYield",
+                "ActionDiscard",
+                "ActionChangePlayer",
+            ],
         ),
         ("players", ["RandomPlayer", "InputPlayer", "MCTSPlayer"]),
     ],

@@ -41,8 +41,11 @@ def test_same_seed_same_choices():
         (lambda: RandomPlayer(seed=-1), OverflowError, "negative"),
         (lambda: RandomPlayer(seed="1"), TypeError, "^argument 'seed': "),
         (lambda: RandomPlayer(1, 2), TypeError, "at most 1 argument "),
-        (lambda: RandomPlayer(1).play(3), TypeError,
-         "^argument 'state': 'int' object cannot be converted to 'PyState'$"),
+        (
+            lambda: RandomPlayer(1).play(3),
+            TypeError,
+            "^argument 'state': 'int' object cannot be converted to 'PyState'$",
+        ),
         (lambda: RandomPlayer(1).play(), TypeError, "missing required argument 'state'"),
         (lambda: RandomPlayer(1).play(stat=None), TypeError, "unexpected keyword argument"),
         (lambda: InputPlayer(1), TypeError, "takes no arguments"),
@@ -74,8 +77,14 @@ GAME = """
 def block(state):
     """The dialogue's listing for `state`, as the terminal shows it with colours off."""
     enemy = re.fullmatch(r"Enemy \{ (.*) \}", str(state.current_enemy())).group(1).split(", ")
-    lines = ["=" * 60, "Current player: " + repr(state.has_turn()), "Current enemy: ", "",
-             "Some(", "    Enemy {"]
+    lines = [
+        "=" * 60,
+        "Current player: " + repr(state.has_turn()),
+        "Current enemy: ",
+        "",
+        "Some(",
+        "    Enemy {",
+    ]
     lines += ["        " + field + "," for field in enemy]
     lines += ["    },", ")", "", "Available actions are: ", " "]
     space = state.action_space()
@@ -121,6 +130,8 @@ def test_dialogue_accepts_a_number(answer):
 
 
 def test_end_of_input_without_a_line():
-    done = run_python(GAME + "    print(game.reward() == before)\n", stdin="", env_extra={"NO_COLOR": "1"})
+    done = run_python(
+        GAME + "    print(game.reward() == before)\n", stdin="", env_extra={"NO_COLOR": "1"}
+    )
     assert done.returncode == 0, done.stderr
     assert done.stdout.endswith("ENGINE: Error reading input.\nTrue\n")

@@ -156,12 +156,34 @@ def test_any_comparison(obj, other, op, swap):
 
 # Protocols the classes do not implement, and ways around their constructors.
 CONVERSIONS = [
-    int, float, str, repr, hash, bool, operator.index, len, iter, abs, operator.neg,
-    lambda x: x + 1, lambda x: x[0], lambda x: x.nonexistent, lambda x: setattr(x, "a", 1),
-    lambda x: delattr(x, "play"), copy.copy, copy.deepcopy, pickle.dumps, weakref.ref, vars, dir,
-    lambda x: type("Sub", (type(x),), {}), lambda x: object.__new__(type(x)),
-    lambda x: type(x).__new__(type(x)), lambda x: type(x).__new__(card.Card),
-    lambda x: setattr(x, "__class__", card.Card), lambda x: type(x).__module__ == "builtins" and setattr(type(x), "play", None),
+    int,
+    float,
+    str,
+    repr,
+    hash,
+    bool,
+    operator.index,
+    len,
+    iter,
+    abs,
+    operator.neg,
+    lambda x: x + 1,
+    lambda x: x[0],
+    lambda x: x.nonexistent,
+    lambda x: setattr(x, "a", 1),
+    lambda x: delattr(x, "play"),
+    copy.copy,
+    copy.deepcopy,
+    pickle.dumps,
+    weakref.ref,
+    vars,
+    dir,
+    lambda x: type("Sub", (type(x),), {}),
+    lambda x: object.__new__(type(x)),
+    lambda x: type(x).__new__(type(x)),
+    lambda x: type(x).__new__(card.Card),
+    lambda x: setattr(x, "__class__", card.Card),
+    lambda x: type(x).__module__ == "builtins" and setattr(type(x), "play", None),
 ]
 
 
@@ -212,16 +234,23 @@ def test_seeds_take_exactly_the_64_bit_range(number):
 
 
 @FAST
-@given(number=ints, member=st.sampled_from(card.CardSuit.all() + card.CardValue.numbers()
-                                            + card.CardValue.royals() + [POOL["result"]]))
+@given(
+    number=ints,
+    member=st.sampled_from(
+        card.CardSuit.all() + card.CardValue.numbers() + card.CardValue.royals() + [POOL["result"]]
+    ),
+)
 def test_members_equal_exactly_their_number(number, member):
     assert (member == number) == (number == int(member))
     assert (number == member) == (member == number)
 
 
 @FAST
-@given(count=st.integers(0, 12), sequence_type=st.sampled_from([list, tuple, Shrinking, Growing]),
-       kind=st.sampled_from(["ActionCombo", "ActionDiscard"]))
+@given(
+    count=st.integers(0, 12),
+    sequence_type=st.sampled_from([list, tuple, Shrinking, Growing]),
+    kind=st.sampled_from(["ActionCombo", "ActionDiscard"]),
+)
 def test_card_lists_are_bounded(count, sequence_type, kind):
     suits = card.CardSuit.all()
     cards = [card.Card(suits[i % 4], card.CardValue.numbers()[i % 10]) for i in range(count)]
@@ -247,19 +276,28 @@ def test_card_lists_are_bounded(count, sequence_type, kind):
 
 
 @FAST
-@given(playouts=st.integers(0, 4), threads=st.integers(0, 3), heuristics=st.booleans(),
-       policy=st.one_of(st.none(), st.integers(0, 255)), samples=st.one_of(st.none(), st.integers(0, 2)),
-       state=st.sampled_from(["solo", "duo"]))
-def test_search_player_decides_or_fails_cleanly(playouts, threads, heuristics, policy, samples,
-                                                state):
+@given(
+    playouts=st.integers(0, 4),
+    threads=st.integers(0, 3),
+    heuristics=st.booleans(),
+    policy=st.one_of(st.none(), st.integers(0, 255)),
+    samples=st.one_of(st.none(), st.integers(0, 2)),
+    state=st.sampled_from(["solo", "duo"]),
+)
+def test_search_player_decides_or_fails_cleanly(
+    playouts, threads, heuristics, policy, samples, state
+):
     state = POOL[state]
     player = players.MCTSPlayer(playouts, threads, heuristics, policy, samples)
     before = [(str(a), v) for a, v, _ in player.ranked_actions()]
     try:
         action = player.play(state)
     except vardelic.EngineError as error:
-        expected = {"No actions available to choose from", "assertion failed: num_threads != 0",
-                    f"Could not determine policy from number '{policy}'"}
+        expected = {
+            "No actions available to choose from",
+            "assertion failed: num_threads != 0",
+            f"Could not determine policy from number '{policy}'",
+        }
         assert str(error) in expected
         assert [(str(a), v) for a, v, _ in player.ranked_actions()] == before
         if policy in (None, 0, 2, 3, 4):
@@ -296,10 +334,12 @@ def test_game_refuses_a_claimed_length_without_reading_it(length):
 
 @pytest.mark.parametrize(
     "call",
-    [lambda: card.Card(**{"\ud800": 1}),
-     lambda: Game([object()], **{"x\udfff": 1}),
-     lambda: players.RandomPlayer(seed=1).play(**{"\ud800": POOL["solo"]}),
-     lambda: actions.ActionCombo(cards=[], **{"\udc80": 1})],
+    [
+        lambda: card.Card(**{"\ud800": 1}),
+        lambda: Game([object()], **{"x\udfff": 1}),
+        lambda: players.RandomPlayer(seed=1).play(**{"\ud800": POOL["solo"]}),
+        lambda: actions.ActionCombo(cards=[], **{"\udc80": 1}),
+    ],
 )
 def test_unknown_keyword_holding_a_lone_surrogate(call):
     with pytest.raises(TypeError, match="got an unexpected keyword argument '.*[\ud800-\udfff]'"):

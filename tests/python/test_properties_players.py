@@ -12,9 +12,11 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 Game = vardelic.VardelicGame
-SETTINGS = settings(max_examples=150, deadline=None,
-                    suppress_health_check=[HealthCheck.too_slow,
-                                           HealthCheck.function_scoped_fixture])
+SETTINGS = settings(
+    max_examples=150,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.function_scoped_fixture],
+)
 
 
 class Pause(Exception):
@@ -64,6 +66,7 @@ class Seat:
 def answer_with(value):
     def misdeed(controller, seat, state):
         return value
+
     misdeed.label = "answers " + type(value).__name__
     return misdeed
 
@@ -72,6 +75,7 @@ def raise_(error):
     def misdeed(controller, seat, state):
         RAISED.append(error)
         raise error
+
     misdeed.label = "raises " + type(error).__name__
     return misdeed
 
@@ -87,6 +91,7 @@ def reenter(method, then):
         if then is None:
             raise caught.value
         return then(controller, seat, state)
+
     misdeed.label = f"calls {method}"
     return misdeed
 
@@ -112,26 +117,45 @@ def borrow_native(controller, seat, state):
     return players.MCTSPlayer(2, 2, True).play(state=state)
 
 
-ILLEGAL = [actions.ActionChangePlayer(7), actions.ActionDiscard([]), actions.ActionCombo([]),
-           actions.ActionChangePlayer(2**64 - 1)]
-ERRORS = [Boom("x"), Halt("x"), KeyboardInterrupt(), SystemExit(3), GeneratorExit(), StopIteration(),
-          MemoryError(), RecursionError(), KeyError("play"), vardelic.EngineError("fake")]
+ILLEGAL = [
+    actions.ActionChangePlayer(7),
+    actions.ActionDiscard([]),
+    actions.ActionCombo([]),
+    actions.ActionChangePlayer(2**64 - 1),
+]
+ERRORS = [
+    Boom("x"),
+    Halt("x"),
+    KeyboardInterrupt(),
+    SystemExit(3),
+    GeneratorExit(),
+    StopIteration(),
+    MemoryError(),
+    RecursionError(),
+    KeyError("play"),
+    vardelic.EngineError("fake"),
+]
 
 misdeeds = st.one_of(
     st.builds(answer_with, values),
     st.builds(answer_with, st.sampled_from(ILLEGAL)),
     st.builds(raise_, st.sampled_from(ERRORS)),
-    st.builds(reenter, st.sampled_from(["playout", "print", "reward"]),
-              st.sampled_from([None, play_legally, answer_with(None)])),
+    st.builds(
+        reenter,
+        st.sampled_from(["playout", "print", "reward"]),
+        st.sampled_from([None, play_legally, answer_with(None)]),
+    ),
     st.tuples(st.just("unplayable"), st.sampled_from([None, 5, "play", Boom, NoPlay])),
     st.just(nested_game),
     st.just(borrow_native),
 )
 
 # One to four seats, at least one of them a Python seat.
-seat_kinds = st.builds(lambda others, at: others[:at] + ["python"] + others[at:],
-                       st.lists(st.sampled_from(["python", "random", "search"]), max_size=3),
-                       st.integers(0, 3))
+seat_kinds = st.builds(
+    lambda others, at: others[:at] + ["python"] + others[at:],
+    st.lists(st.sampled_from(["python", "random", "search"]), max_size=3),
+    st.integers(0, 3),
+)
 
 
 def dump(game, capfd):
@@ -149,13 +173,23 @@ def label(misdeed):
 
 
 @SETTINGS
-@given(kinds=seat_kinds, seed=st.integers(0, 2**64 - 1), choices=st.integers(0, 2**32),
-       pause_at=st.integers(1, 12), misdeed=misdeeds)
+@given(
+    kinds=seat_kinds,
+    seed=st.integers(0, 2**64 - 1),
+    choices=st.integers(0, 2**32),
+    pause_at=st.integers(1, 12),
+    misdeed=misdeeds,
+)
 def test_failed_turn_changes_nothing(capfd, kinds, seed, choices, pause_at, misdeed):
     controller = Controller(choices, pause_at)
-    seats = [Seat(controller) if kind == "python"
-             else players.RandomPlayer(seed=seed % 1000 + i) if kind == "random"
-             else players.MCTSPlayer(2, 1, False) for i, kind in enumerate(kinds)]
+    seats = [
+        Seat(controller)
+        if kind == "python"
+        else players.RandomPlayer(seed=seed % 1000 + i)
+        if kind == "random"
+        else players.MCTSPlayer(2, 1, False)
+        for i, kind in enumerate(kinds)
+    ]
     game = Game(seats, seed=seed)
     controller.game = game
     try:

@@ -54,7 +54,11 @@ def test_ids_round_trip_through_vardelic_states(num_players):
             game.step(illegal)
         with pytest.raises(ValueError, match=f"action id {illegal} is not legal"):
             rl.to_action(state, illegal)
-        assert (str(game), game.observation(player).tobytes(), game.action_mask().tobytes()) == before
+        assert (
+            str(game),
+            game.observation(player).tobytes(),
+            game.action_mask().tobytes(),
+        ) == before
 
 
 @pytest.mark.parametrize("num_players", [1, 2, 3, 4])
@@ -203,7 +207,9 @@ def test_observation_layout_is_contiguous_and_documented_in_the_readme():
         assert field_offset == offset and length > 0
         offset += length
     assert offset == rl.OBSERVATION_SIZE
-    rows = re.findall(r"^\| (\d+) \| (\d+) \| `(\w+)` \|", README.read_text(encoding="utf-8"), re.MULTILINE)
+    rows = re.findall(
+        r"^\| (\d+) \| (\d+) \| `(\w+)` \|", README.read_text(encoding="utf-8"), re.MULTILINE
+    )
     assert [(name, int(o), int(n)) for o, n, name in rows] == [
         (name, o, n) for name, o, n, _ in rl.OBSERVATION_LAYOUT
     ]

@@ -44,8 +44,9 @@ def test_episode_return_is_the_score_and_masks_match_the_game(num_players):
         assert np.array_equal(obs, game.observation(game.current_player()))
         assert env.render() == str(game)
         assert env.observation_space.contains(obs)
-        obs, reward, terminated, truncated, info = env.step(rng.choice(legal_ids(
-            info["action_mask"])))
+        obs, reward, terminated, truncated, info = env.step(
+            rng.choice(legal_ids(info["action_mask"]))
+        )
         assert not truncated and not info["illegal_action"]
         total += reward
         steps += 1
@@ -64,16 +65,21 @@ def test_illegal_id_changes_nothing_and_is_reported():
         result = env.step(illegal[0])
     obs2, reward, terminated, truncated, info2 = result
     assert (reward, terminated, truncated, info2["illegal_action"]) == (0.0, False, False, True)
-    assert np.array_equal(obs, obs2) and np.array_equal(info["action_mask"],
-                                                        info2["action_mask"])
+    assert np.array_equal(obs, obs2) and np.array_equal(info["action_mask"], info2["action_mask"])
     env.step(illegal[1])  # warned once per environment; still counted
     assert str(env.game) == before and env.illegal_actions == 2
 
 
-@pytest.mark.parametrize("action, error, message", [
-    (261, ValueError, "out of range"), (-1, ValueError, "out of range"),
-    (1.0, TypeError, "integer"), (True, TypeError, "integer"), ("0", TypeError, "integer"),
-])
+@pytest.mark.parametrize(
+    "action, error, message",
+    [
+        (261, ValueError, "out of range"),
+        (-1, ValueError, "out of range"),
+        (1.0, TypeError, "integer"),
+        (True, TypeError, "integer"),
+        ("0", TypeError, "integer"),
+    ],
+)
 def test_bad_action_values_raise(action, error, message):
     env = VardelicEnv()
     env.reset(seed=0)
@@ -81,10 +87,15 @@ def test_bad_action_values_raise(action, error, message):
         env.step(action)
 
 
-@pytest.mark.parametrize("kwargs, error", [
-    ({"num_players": 0}, ValueError), ({"num_players": 5}, ValueError),
-    ({"num_players": 2.0}, TypeError), ({"render_mode": "rgb_array"}, ValueError),
-])
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [
+        ({"num_players": 0}, ValueError),
+        ({"num_players": 5}, ValueError),
+        ({"num_players": 2.0}, TypeError),
+        ({"render_mode": "rgb_array"}, ValueError),
+    ],
+)
 def test_bad_constructor_arguments_raise(kwargs, error):
     with pytest.raises(error):
         VardelicEnv(**kwargs)
@@ -95,7 +106,8 @@ def test_bad_constructor_arguments_raise(kwargs, error):
 def test_seeded_reset_repeats_the_whole_sequence_of_deals():
     def deals(env, seed):
         return [str(env.reset(seed=seed)[0].tobytes())] + [
-            str(env.reset()[0].tobytes()) for _ in range(4)]
+            str(env.reset()[0].tobytes()) for _ in range(4)
+        ]
 
     first, second = deals(VardelicEnv(), 5), deals(VardelicEnv(), 5)
     assert first == second and len(set(first)) > 1
@@ -104,8 +116,9 @@ def test_seeded_reset_repeats_the_whole_sequence_of_deals():
 
 @pytest.mark.parametrize("num_players", [2, 3])
 def test_make_vec_builds_the_native_batch_and_refuses_bad_actions(num_players):
-    envs = gymnasium.make_vec(ENV_ID, num_envs=4, vectorization_mode="vector_entry_point",
-                              num_players=num_players)
+    envs = gymnasium.make_vec(
+        ENV_ID, num_envs=4, vectorization_mode="vector_entry_point", num_players=num_players
+    )
     assert isinstance(envs.unwrapped, VardelicVectorEnv)
     obs, infos = envs.reset(seed=1)
     masks = infos["action_mask"]
@@ -125,8 +138,9 @@ def test_make_vec_builds_the_native_batch_and_refuses_bad_actions(num_players):
     reference.reset(seed=1)
     assert np.array_equal(obs2, reference.step(actions)[0])
     assert rewards.dtype == np.float32 and not truncations.any()
-    assert not np.shares_memory(obs2, envs.step(np.array(
-        [legal_ids(m)[0] for m in infos2["action_mask"]]))[0])
+    assert not np.shares_memory(
+        obs2, envs.step(np.array([legal_ids(m)[0] for m in infos2["action_mask"]]))[0]
+    )
 
 
 @pytest.mark.parametrize("num_players", PLAYERS)
@@ -143,8 +157,10 @@ def test_gymnasium_vector_and_pettingzoo_play_the_same_game(num_players):
     while not terminated:
         seen = aec.observe(aec.agent_selection)
         assert aec.agent_selection == f"player_{info['player']}"
-        for other_obs, other_mask in ((batch_obs[0], batch_infos["action_mask"][0]),
-                                      (seen["observation"], seen["action_mask"])):
+        for other_obs, other_mask in (
+            (batch_obs[0], batch_infos["action_mask"][0]),
+            (seen["observation"], seen["action_mask"]),
+        ):
             assert np.array_equal(obs, other_obs)
             assert np.array_equal(info["action_mask"], other_mask)
         action = rng.choice(legal_ids(info["action_mask"]))
@@ -160,8 +176,11 @@ def test_gymnasium_vector_and_pettingzoo_play_the_same_game(num_players):
 
 def test_gymnasium_make_imports_the_registering_module_itself():
     # A fresh interpreter, nothing of ours imported: the id names the module to import.
-    code = ("import gymnasium; env = gymnasium.make('vardelic_rl.gym_env:vardelic/Vardelic-v0', "
-            "num_players=3); print(type(env.unwrapped).__name__, env.unwrapped.num_players)")
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          check=False, timeout=120)
+    code = (
+        "import gymnasium; env = gymnasium.make('vardelic_rl.gym_env:vardelic/Vardelic-v0', "
+        "num_players=3); print(type(env.unwrapped).__name__, env.unwrapped.num_players)"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, check=False, timeout=120
+    )
     assert done.stdout.split() == ["VardelicEnv", "3"], done.stderr

@@ -14,8 +14,11 @@ PLAYERS = [1, 2, 3, 4]
 def test_pettingzoo_kits_pass(num_players, capsys):
     api_test(vardelic_pettingzoo.env(num_players=num_players), num_cycles=300)
     seed_test(lambda: vardelic_pettingzoo.env(num_players=num_players), num_cycles=100)
-    render_test(lambda render_mode=None: vardelic_pettingzoo.env(num_players=num_players,
-                                                                 render_mode=render_mode))
+    render_test(
+        lambda render_mode=None: vardelic_pettingzoo.env(
+            num_players=num_players, render_mode=render_mode
+        )
+    )
     assert capsys.readouterr().out.count("Passed API test") == 1
 
 

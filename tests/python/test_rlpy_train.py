@@ -35,8 +35,9 @@ def test_masked_softmax_gives_illegal_ids_nothing():
 def test_loss_gradients_match_finite_differences():
     rng = np.random.default_rng(1)
     size, rows = 6, 5
-    policy = MaskedSoftmaxPolicy.initial(size, hidden=4, seed=2, mean=rng.normal(size=size),
-                                         std=rng.uniform(0.5, 2, size))
+    policy = MaskedSoftmaxPolicy.initial(
+        size, hidden=4, seed=2, mean=rng.normal(size=size), std=rng.uniform(0.5, 2, size)
+    )
     for name in ("w2", "b2", "wv"):
         policy.params[name] = rng.normal(size=policy.params[name].shape)
     obs = rng.normal(size=(rows, size))
@@ -54,8 +55,14 @@ def test_loss_gradients_match_finite_differences():
         w = weights / weights.sum()
         chosen = logp[np.arange(rows), actions]
         entropy = -(p * logp).sum(axis=1)
-        return (w * (-advantages * chosen - settings.entropy * entropy
-                     + settings.value * (values - returns) ** 2)).sum()
+        return (
+            w
+            * (
+                -advantages * chosen
+                - settings.entropy * entropy
+                + settings.value * (values - returns) ** 2
+            )
+        ).sum()
 
     grads, _ = gradients(policy, obs, masks, actions, advantages, returns, weights, settings)
     for name, grad in grads.items():
@@ -81,10 +88,29 @@ def test_loading_refuses_weights_of_the_wrong_shape(tmp_path):
 def test_training_example_writes_a_curve_and_weights_that_play(tmp_path, monkeypatch):
     weights, curve = tmp_path / "policy.npz", tmp_path / "curve.png"
     done = subprocess.run(
-        [sys.executable, str(ROOT / "examples" / "train_policy.py"), "--iterations", "4",
-         "--envs", "16", "--horizon", "8", "--hidden", "8", "--no-progress",
-         "--out", str(weights), "--curve", str(curve)], check=False,
-        capture_output=True, text=True, timeout=300, cwd=tmp_path)
+        [
+            sys.executable,
+            str(ROOT / "examples" / "train_policy.py"),
+            "--iterations",
+            "4",
+            "--envs",
+            "16",
+            "--horizon",
+            "8",
+            "--hidden",
+            "8",
+            "--no-progress",
+            "--out",
+            str(weights),
+            "--curve",
+            str(curve),
+        ],
+        check=False,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        cwd=tmp_path,
+    )
     assert done.returncode == 0, done.stdout + done.stderr
     assert "trained 4 iterations" in done.stdout
     assert curve.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

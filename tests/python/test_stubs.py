@@ -59,11 +59,15 @@ def parameters(function, skip_first):
     defaults = [None] * (len(positional) - len(args.defaults)) + args.defaults
     for arg, default in zip(positional, defaults, strict=True):
         kind = "positional" if arg in args.posonlyargs else "either"
-        result.append((arg.arg, kind, ast.literal_eval(default) if default else inspect.Parameter.empty))
+        result.append(
+            (arg.arg, kind, ast.literal_eval(default) if default else inspect.Parameter.empty)
+        )
     if args.vararg:
         result.append((args.vararg.arg, "var_positional", inspect.Parameter.empty))
     for arg, default in zip(args.kwonlyargs, args.kw_defaults, strict=True):
-        result.append((arg.arg, "keyword", ast.literal_eval(default) if default else inspect.Parameter.empty))
+        result.append(
+            (arg.arg, "keyword", ast.literal_eval(default) if default else inspect.Parameter.empty)
+        )
     if args.kwarg:
         result.append((args.kwarg.arg, "var_keyword", inspect.Parameter.empty))
     return result[1:] if skip_first else result
@@ -93,16 +97,21 @@ def check_class(node, cls):
         elif isinstance(item, ast.AnnAssign) and public(item.target.id):
             assert hasattr(cls, item.target.id), f"{cls.__name__}.{item.target.id}"
     runtime_methods = {
-        n for n, v in vars(cls).items() if public(n) and callable(getattr(cls, n))
-        and not isinstance(getattr(cls, n), cls)
+        n
+        for n, v in vars(cls).items()
+        if public(n) and callable(getattr(cls, n)) and not isinstance(getattr(cls, n), cls)
     }
     assert {n for n in stub_methods if public(n)} == runtime_methods, cls.__name__
     for name, function in stub_methods.items():
         if name == "__init__":
             assert parameters(function, True) == runtime_parameters(cls, False), cls.__name__
         elif public(name):
-            static = any(isinstance(d, ast.Name) and d.id == "staticmethod" for d in function.decorator_list)
-            assert parameters(function, not static) == runtime_parameters(getattr(cls, name), not static), name
+            static = any(
+                isinstance(d, ast.Name) and d.id == "staticmethod" for d in function.decorator_list
+            )
+            assert parameters(function, not static) == runtime_parameters(
+                getattr(cls, name), not static
+            ), name
             docstring = ast.get_docstring(function)
             runtime_doc = getattr(cls, name).__doc__
             if docstring is not None and runtime_doc is not None:
@@ -133,7 +142,8 @@ def test_stub_matches_runtime(name):
 @pytest.mark.parametrize("name", list(RUNTIME))
 def test_every_stub_class_and_method_has_a_one_line_docstring(name):
     undocumented = [
-        node.name for node in ast.walk(parse(name))
+        node.name
+        for node in ast.walk(parse(name))
         if isinstance(node, (ast.ClassDef, ast.FunctionDef))
         and len((ast.get_docstring(node) or "").splitlines()) != 1
     ]
@@ -165,7 +175,9 @@ def test_stubs_type_check_a_sample(tmp_path):
     shutil.copytree(STUBS, stubs / "vardelic")
     done = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(sample)],
-        capture_output=True, text=True, env={"MYPYPATH": str(stubs), "PATH": "/usr/bin:/bin"},
+        capture_output=True,
+        text=True,
+        env={"MYPYPATH": str(stubs), "PATH": "/usr/bin:/bin"},
         cwd=tmp_path,
     )
     assert done.returncode == 0, done.stdout + done.stderr

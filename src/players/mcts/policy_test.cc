@@ -35,15 +35,15 @@ TEST_P(PolicyScore, MatchesTheDocumentedValue) {
 // {visits, sum, N_i, leaf_node_count}
 INSTANTIATE_TEST_SUITE_P(
     Documented, PolicyScore,
-    ::testing::Values(
-        ScoreCase{"BaseOneVisit", kBase, {1, 12, 4, 1}, 40.2578405404},
-        ScoreCase{"Variation2OneVisit", kVariation2, {1, 12, 4, 2}, 43.3906139766},
-        ScoreCase{"Variation3OneVisit", kVariation3, {1, 12, 4, 1}, 44.3206336134},
-        ScoreCase{"Variation4OneVisit", kVariation4, {1, 12, 4, 1}, 28.9610553392},
-        ScoreCase{"BaseFourVisits", kBase, {4, 20, 10, 1}, 23.2091255526},
-        ScoreCase{"Variation2FourVisits", kVariation2, {4, 20, 10, 1}, 20.8803474830},
-        ScoreCase{"Variation3FourVisits", kVariation3, {4, 20, 10, 1}, 18.1731040492},
-        ScoreCase{"Variation4FourVisits", kVariation4, {4, 20, 10, 1}, 15.2937179839}),
+    ::testing::Values(ScoreCase{"BaseOneVisit", kBase, {1, 12, 4, 1}, 40.2578405404},
+                      ScoreCase{"Variation2OneVisit", kVariation2, {1, 12, 4, 2}, 43.3906139766},
+                      ScoreCase{"Variation3OneVisit", kVariation3, {1, 12, 4, 1}, 44.3206336134},
+                      ScoreCase{"Variation4OneVisit", kVariation4, {1, 12, 4, 1}, 28.9610553392},
+                      ScoreCase{"BaseFourVisits", kBase, {4, 20, 10, 1}, 23.2091255526},
+                      ScoreCase{"Variation2FourVisits", kVariation2, {4, 20, 10, 1}, 20.8803474830},
+                      ScoreCase{"Variation3FourVisits", kVariation3, {4, 20, 10, 1}, 18.1731040492},
+                      ScoreCase{
+                          "Variation4FourVisits", kVariation4, {4, 20, 10, 1}, 15.2937179839}),
     [](const ::testing::TestParamInfo<ScoreCase>& info) { return info.param.name; });
 
 TEST(PolicyScore, UntriedMovesTieExactlyAtInfinity) {

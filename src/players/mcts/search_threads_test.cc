@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "game/action.h"
+#include "game/state.h"
 #include "players/mcts/policy.h"
 #include "players/mcts/search_config.h"
-#include "game/state.h"
 
 namespace vardelic::players::mcts {
 using namespace game;  // the tests build game values throughout
@@ -30,8 +30,8 @@ struct TreeFigures {
 
 // Checks the subtree of `node`, reached by playing its path from the root onto `state`.
 template <class M>
-void check_subtree(const search::SearchNode<M>& node, const typename M::State& state,
-                   bool is_root, TreeFigures& figures, const std::string& path) {
+void check_subtree(const search::SearchNode<M>& node, const typename M::State& state, bool is_root,
+                   TreeFigures& figures, const std::string& path) {
   ++figures.nodes;
   const uint64_t visits = node.stats().visits.load();
   const int64_t sum = node.stats().sum_evaluations.load();
@@ -80,8 +80,8 @@ void check_subtree(const search::SearchNode<M>& node, const typename M::State& s
 
 template <std::size_t N, bool H>
 void search_on_eight_threads(uint64_t seed, std::optional<uint8_t> policy_number) {
-  SCOPED_TRACE("N=" + std::to_string(N) + " heuristics=" + std::to_string(H) + " policy=" +
-               std::to_string(policy_number.value_or(0)));
+  SCOPED_TRACE("N=" + std::to_string(N) + " heuristics=" + std::to_string(H) +
+               " policy=" + std::to_string(policy_number.value_or(0)));
   const State<N> state = State<N>::create(seed);
   const std::optional<MyPolicy> policy = policy_from_number(policy_number);
   ASSERT_TRUE(policy.has_value());
