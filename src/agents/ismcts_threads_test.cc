@@ -54,8 +54,13 @@ TEST(ISMCTSThreads, TimeBudgetOnThreeThreads) {
   s.threads = 3;
   s.time_ms = 3;
   ISMCTSPlayer player(s);
-  play_game(player, 2, 7);
+  // A forced move is played without a search: check the first decision with a choice, where
+  // each of the three workers runs at least one iteration however short the budget.
+  const game::StateEnum state = *game::new_state_enum(2, 7);
+  ASSERT_GT(std::visit([](const auto& st) { return st.get_action_space().size(); }, state), 1u);
+  player.play(state);
   EXPECT_GE(player.last_decision().iterations, 3u);
+  play_game(player, 2, 7);
 }
 
 TEST(ISMCTSThreads, PlayersDecidingAtOnceShareNothing) {
