@@ -12,9 +12,11 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 SOURCE = HERE.parent.parent / "python"
 
-# Test the checkout's package, not whatever copy was installed last.
+# The checkout's package when nothing else provides it. Appended, not put first: the folder
+# also holds vardelic_rl and vardelic_agents without their built extension modules, which must
+# come from the install or the build folder on PYTHONPATH.
 if (SOURCE / "vardelic_arena").is_dir() and str(SOURCE) not in sys.path:
-    sys.path.insert(0, str(SOURCE))
+    sys.path.append(str(SOURCE))
 import vardelic_arena  # noqa: E402
 
 PACKAGE_ROOT = Path(vardelic_arena.__file__).resolve().parent.parent
@@ -23,8 +25,9 @@ TIMING_KEYS = ("seconds_per_game", "seconds_per_decision")
 
 def env(**extra) -> dict:
     environ = dict(os.environ)
-    paths = [str(PACKAGE_ROOT), str(HERE)] + [
-        p for p in environ.get("PYTHONPATH", "").split(os.pathsep) if p
+    paths = [p for p in environ.get("PYTHONPATH", "").split(os.pathsep) if p] + [
+        str(PACKAGE_ROOT),
+        str(HERE),
     ]
     environ["PYTHONPATH"] = os.pathsep.join(paths)
     environ.update(extra)
