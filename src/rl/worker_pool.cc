@@ -1,6 +1,24 @@
 #include "rl/worker_pool.h"
 
 namespace vardelic::rl {
+namespace {
+
+// Spins until `done()` or until `limit` has passed; true when `done()`.
+template <typename Done>
+bool spin_until(Done&& done, std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    for (int i = 0; i < 64; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+  }
+  return true;
+}
+
+}  // namespace
 
 WorkerPool::WorkerPool(std::size_t size) {
   threads_.reserve(size > 1 ? size - 1 : 0);
@@ -35,6 +53,7 @@ void WorkerPool::run(const std::function<void(std::size_t)>& task) {
   } catch (...) {
     own = std::current_exception();
   }
+  spin_until([this] { return running_.load(std::memory_order_acquire) == 0; }, kSpin);
   std::unique_lock lock(mutex_);
   finished_.wait(lock, [this] { return running_ == 0; });
   task_ = nullptr;
@@ -46,6 +65,12 @@ void WorkerPool::work(std::size_t index) {
   std::size_t seen = 0;
   while (true) {
     const std::function<void(std::size_t)>* task;
+    spin_until(
+        [&] {
+          return stopping_.load(std::memory_order_acquire) ||
+                 generation_.load(std::memory_order_acquire) != seen;
+        },
+        kSpin);
     {
       std::unique_lock lock(mutex_);
       start_.wait(lock, [&] { return stopping_ || generation_ != seen; });

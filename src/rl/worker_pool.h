@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -12,7 +14,9 @@ namespace vardelic::rl {
 
 // A fixed team of threads that run one task together, again and again: run(task) calls
 // task(0) on the calling thread and task(1) .. task(size - 1) on the pool's own threads, and
-// returns when all have returned. The threads sleep between runs and stop with the pool.
+// returns when all have returned. Between runs a thread spins for up to `kSpin` before it
+// sleeps, so that back-to-back runs (a batch stepped again after a short draw in Python) do
+// not pay a wake-up each; the threads stop with the pool.
 //
 // One run at a time: run() must not be called from two threads at once, nor from a task.
 // The first exception a task throws is rethrown by run() after every task has finished.
@@ -33,9 +37,12 @@ class WorkerPool {
   std::condition_variable start_;
   std::condition_variable finished_;
   const std::function<void(std::size_t)>* task_ = nullptr;
-  std::size_t generation_ = 0;  // counts runs; a worker runs each generation once
-  std::size_t running_ = 0;     // workers of the current run still busy
-  bool stopping_ = false;
+  static constexpr std::chrono::microseconds kSpin{2000};
+
+  // Written under mutex_; read without it only while spinning, then again under it.
+  std::atomic<std::size_t> generation_{0};  // counts runs; a worker runs each generation once
+  std::atomic<std::size_t> running_{0};     // workers of the current run still busy
+  std::atomic<bool> stopping_{false};
   std::exception_ptr error_;
   std::vector<std::thread> threads_;
 };
