@@ -331,24 +331,26 @@ def parse_seat(text: str) -> list[Seat]:
         seat: Seat = RandomSeat()
     elif lowered.startswith("random("):
         raise TeamError("random takes no settings: its seed comes from the game seed; write random")
-    elif lowered == "mcts":
-        seat = MCTSSeat()
-    elif lowered.startswith("mcts(") and text.endswith(")"):
-        seat = _parse_mcts(text[5:-1])
-    elif lowered.startswith("mcts"):
-        raise TeamError(f"cannot read {text!r}; {_MCTS_HINT}")
-    elif lowered == "ismcts":
-        seat = ISMCTSSeat()
-    elif lowered.startswith("ismcts(") and text.endswith(")"):
-        seat = _parse_ismcts(text[7:-1])
-    elif lowered.startswith("ismcts"):
-        raise TeamError(f"cannot read {text!r}; {_ISMCTS_HINT}")
+    elif kind := next((k for k in _SEARCH_SEATS if lowered.startswith(k)), None):
+        default, parse, hint = _SEARCH_SEATS[kind]
+        if lowered == kind:
+            seat = default()
+        elif lowered.startswith(kind + "(") and text.endswith(")"):
+            seat = parse(text[len(kind) + 1 : -1])
+        else:
+            raise TeamError(f"cannot read {text!r}; {hint}")
     elif text.startswith("py:"):
         seat = _parse_py(text)
     else:
         raise TeamError(f"unknown seat kind {text!r}; " + _SEAT_KINDS)
     return [seat] * count
 
+
+# The search seats: bare name for the defaults, NAME(KEY=VALUE,...) for settings.
+_SEARCH_SEATS = {
+    "mcts": (MCTSSeat, _parse_mcts, _MCTS_HINT),
+    "ismcts": (ISMCTSSeat, _parse_ismcts, _ISMCTS_HINT),
+}
 
 _SEAT_KINDS = (
     "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or py:MODULE:CLASS"

@@ -5,7 +5,7 @@ from __future__ import annotations
 import numbers
 
 import numpy as np
-from gymnasium import spaces
+from gymnasium import logger, spaces
 
 import vardelic_rl
 
@@ -25,6 +25,21 @@ def check_num_players(num_players: object) -> int:
 def check_render_mode(render_mode: object, modes: list[str]) -> None:
     if render_mode is not None and render_mode not in modes:
         raise ValueError(f"render_mode must be None or one of {modes}, not {render_mode!r}")
+
+
+def render(game: vardelic_rl.Game, render_mode: str | None) -> str | None:
+    """The game's text for "ansi", printed for "human"; a warning without a render mode."""
+    if render_mode is None:
+        logger.warn(
+            "render() without a render_mode: create the environment with "
+            "render_mode='ansi' or 'human'"
+        )
+        return None
+    text = str(game)
+    if render_mode == "human":
+        print(text)
+        return None
+    return text
 
 
 def action_id(action: object) -> int:

@@ -100,17 +100,7 @@ class VardelicEnv(gymnasium.Env):
         return self.game.action_mask().astype(bool)
 
     def render(self) -> str | None:
-        if self.render_mode is None:
-            logger.warn(
-                "render() without a render_mode: create the environment with "
-                "render_mode='ansi' or 'human'"
-            )
-            return None
-        text = str(self.game)
-        if self.render_mode == "human":
-            print(text)
-            return None
-        return text
+        return _common.render(self.game, self.render_mode)
 
     def _player(self) -> int:
         return self._last_player if self._game.done else self._game.current_player()

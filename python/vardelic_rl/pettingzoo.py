@@ -18,7 +18,7 @@ import operator
 from typing import Any, ClassVar
 
 import numpy as np
-from gymnasium import logger, spaces
+from gymnasium import spaces
 from pettingzoo import AECEnv
 from pettingzoo.utils import wrappers
 
@@ -167,17 +167,7 @@ class raw_env(AECEnv):
             self.render()
 
     def render(self) -> str | None:
-        if self.render_mode is None:
-            logger.warn(
-                "render() without a render_mode: create the environment with "
-                "render_mode='ansi' or 'human'"
-            )
-            return None
-        text = str(self.game)
-        if self.render_mode == "human":
-            print(text)
-            return None
-        return text
+        return _common.render(self.game, self.render_mode)
 
     def close(self) -> None:
         pass
