@@ -12,16 +12,6 @@
 #include "util/failure.h"
 
 namespace vardelic::agents {
-namespace {
-
-std::uint64_t splitmix64(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-}  // namespace
 
 ISMCTSPlayer::ISMCTSPlayer(const ISMCTSSettings& settings) : settings_(settings) {
   if (std::string problem = validate(settings); !problem.empty()) {
@@ -91,7 +81,9 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
   if (actions.size() > 1) {
     auto work = [&](std::size_t t) {
       try {
-        util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(decision_seed ^ splitmix64(t));
+        std::uint64_t stream = t;  // one step of SplitMix64 from the thread's index
+        util::ChaCha12Rng rng =
+            util::ChaCha12Rng::from_seed(decision_seed ^ util::splitmix64(stream));
         std::uint64_t share =
             settings_.iterations ? total / threads + (t < total % threads) : total;
         done[t] = memory.trees[t].search(state, rng, share, deadline);

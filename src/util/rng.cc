@@ -25,13 +25,6 @@ inline void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, 
   b = rotl(b ^ c, 7);
 }
 
-std::uint64_t splitmix64(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return z ^ (z >> 31);
-}
-
 std::uint64_t os_entropy_u64() {
   std::uint64_t value = 0;
   auto* out = reinterpret_cast<unsigned char*>(&value);

@@ -8,6 +8,15 @@
 
 namespace vardelic::util {
 
+// One step of the SplitMix64 sequence: advances `state` and returns its next output. Expands
+// seeds into keys, and derives independent seeds from one (state = seed, one step).
+constexpr std::uint64_t splitmix64(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
 // The system's standard generator: ChaCha with 12 rounds over a 256-bit key, a 64-bit block
 // counter and a zero nonce. Seeding from a 64-bit number expands the number into the key with
 // a SplitMix64 sequence. Streams need not match any other library bit for bit; they only have
