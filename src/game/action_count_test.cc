@@ -28,7 +28,9 @@ void expect_same_entries(const State<N>& state, bool pruned, const std::string& 
   ASSERT_EQ(indexed.size(), listed.size()) << where << " pruned=" << pruned;
   for (std::size_t k = 0; k < listed.size(); ++k) {
     ASSERT_EQ(indexed[k], listed[k]) << where << " pruned=" << pruned << " index " << k;
-    ASSERT_EQ(ActionCode(listed[k]).action(), listed[k]) << where << " " << action_text(listed[k]);
+    const Hand& hand = state.current_player().hand;
+    ASSERT_EQ(ActionCode(hand, listed[k]).action(hand), listed[k])
+        << where << " " << action_text(listed[k]);
   }
   EXPECT_THROW(indexed[listed.size()], util::Failure);
 }
@@ -86,14 +88,33 @@ TYPED_TEST(IndexedActionSpaceTest, MatchesTheListForAnyDiscard) {
 }
 
 TEST(ActionCode, KeepsPlayerIndicesAndEmptyActions) {
+  const Hand none;
   for (std::size_t id : {0u, 3u, 1000u}) {
     const Action action = Action::change_player({id});
-    EXPECT_EQ(ActionCode(action).action(), action);
+    EXPECT_EQ(ActionCode(none, action).action(none), action);
   }
-  EXPECT_EQ(ActionCode(Action::yield()).action(), Action::yield());
-  EXPECT_EQ(ActionCode(Action::refill_hand()).action(), Action::refill_hand());
-  EXPECT_NE(ActionCode(Action::yield()), ActionCode(Action::refill_hand()));
-  EXPECT_THROW(ActionCode(Action::change_player({std::size_t{1} << 60})), util::Failure);
+  EXPECT_EQ(ActionCode(none, Action::yield()).action(none), Action::yield());
+  EXPECT_EQ(ActionCode(none, Action::refill_hand()).action(none), Action::refill_hand());
+  EXPECT_NE(ActionCode(none, Action::yield()), ActionCode(none, Action::refill_hand()));
+  EXPECT_THROW(ActionCode(none, Action::change_player({std::size_t{1} << 24})), util::Failure);
+}
+
+// Codes hold positions: they read the cards back in the action's order from an equal hand, and
+// refuse a card the hand lacks or a hand too short for a position.
+TEST(ActionCode, HoldsHandPositions) {
+  const std::vector<Card> cards = testing::card_vector("S2 H5 Jester CK H5 DA Jester SA");
+  const Hand hand = Hand::from_range(cards);
+  const Action combo = Action::combo(testing::card_vector("SA S2"));
+  const ActionCode code(hand, combo);
+  EXPECT_EQ(code.action(hand), combo);
+  const Action discard = Action::discard(testing::card_vector("Jester H5 Jester"));
+  EXPECT_EQ(ActionCode(hand, discard).action(hand), discard);
+  EXPECT_EQ(ActionCode(hand, Action::play(Card{CardSuit::Hearts, CardValue::Five}))
+                .action(Hand::from_range(testing::card_vector("S2 H5"))),
+            Action::play(Card{CardSuit::Hearts, CardValue::Five}));
+  EXPECT_THROW(ActionCode(hand, Action::play(Card{CardSuit::Clubs, CardValue::Two})),
+               util::Failure);
+  EXPECT_THROW(code.action(Hand::from_range(testing::card_vector("S2 H5"))), util::Failure);
 }
 
 }  // namespace

@@ -25,11 +25,12 @@ void search_samples(const game::State<N>& state, const mcts::MyPolicy& policy,
     search::MCTSManager<Config> manager(state.random_permutation(rng), Config{},
                                         mcts::MyEvaluator<N>{}, policy, mcts::EmptyTable{});
     manager.playout_n_parallel(playouts, num_threads);
-    for (const auto& move : manager.root_node().moves()) {
-      ActionTotals& entry = totals[move.get_move()];
-      entry.visits += move.visits();
+    const search::NodeHandle<Config> root = manager.root_node();
+    for (const auto& edge : root.moves()) {
+      ActionTotals& entry = totals[root.move_of(edge, manager.tree().root_state())];
+      entry.visits += edge.visits();
       // Rewards are scores of 0 to 12, never negative.
-      entry.reward += static_cast<std::uint64_t>(move.sum_rewards());
+      entry.reward += static_cast<std::uint64_t>(edge.sum_rewards());
     }
   }
 }

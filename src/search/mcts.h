@@ -14,14 +14,15 @@
 //   M::MoveEvaluation   what the evaluator says of a move, kept in each edge
 //   M::Player, M::Move, M::MoveList
 //
-// A configuration may also store its moves in the edges in a compact form (concept
-// CompactMoves): it names M::MoveCode and the static M::encode_move / M::decode_move.
+// A configuration may also keep its moves in a compact form relative to the node's state
+// (concept CompactMoves): it names M::MoveCode and the static M::encode_move / M::decode_move.
 //
 // Tree layout. The tree owns the root; every other node is owned by the one edge whose `owned`
 // flag is set (or by the orphaned list). Each node is a single allocation holding the node and,
-// right behind it, its edges, so creating a node costs one allocation:
+// right behind it, its edges (and, for compact moves, their codes after the last edge), so
+// creating a node costs one allocation:
 //
-//   SearchTree ── root ──> [ SearchNode | MoveInfo 0 | MoveInfo 1 | MoveInfo 2 ]
+//   SearchTree ── root ──> [ SearchNode | MoveInfo 0 | MoveInfo 1 | MoveInfo 2 | codes ]
 //                                            │ child (owned)          │ child (owned)
 //                                            v                        v
 //                                [ SearchNode | MoveInfo 0 ]   [ SearchNode ]  (terminal: no moves)
@@ -214,16 +215,32 @@ concept TranspositionTable = requires(T& t, const typename M::State& state, Sear
 template <class M>
 concept TableStoresNothing = requires { requires M::Table::kStoresNothing; };
 
-// Optional compact storage of moves in edges: a configuration naming M::MoveCode stores
-// M::encode_move(move) in each edge, and MoveInfo::get_move() gives M::decode_move(code), which
-// must equal the move listed. Codes need no state to decode.
+// Optional compact storage of moves: a configuration naming M::MoveCode keeps, beside a node's
+// edges, M::encode_move(state, move) for each move listed at the node's state, and the move is
+// M::decode_move(state, code) against that same state, which must give the move listed. An
+// edge then holds no move and MoveInfo has no get_move(); NodeHandle::move_of gives the move.
 template <class M>
-concept CompactMoves = requires(const typename M::Move& move, const typename M::MoveCode& code) {
-  { M::encode_move(move) } -> std::same_as<typename M::MoveCode>;
-  { M::decode_move(code) } -> std::convertible_to<typename M::Move>;
+concept CompactMoves = std::is_trivially_copyable_v<typename M::MoveCode> &&
+                       requires(const typename M::State& state, const typename M::Move& move,
+                                const typename M::MoveCode& code) {
+                         { M::encode_move(state, move) } -> std::same_as<typename M::MoveCode>;
+                         { M::decode_move(state, code) } -> std::convertible_to<typename M::Move>;
+                       };
+
+// What a node keeps behind its last edge for each move: a code, or nothing (a byte, unused).
+template <class M>
+struct CompactCode {
+  using type = std::byte;
+};
+template <class M>
+  requires CompactMoves<M>
+struct CompactCode<M> {
+  using type = typename M::MoveCode;
 };
 
-// What an edge stores of its move.
+// What an edge stores of its move: the move, or nothing when its code sits beside the edges (a
+// type of its own, so that it can share its address with an Empty move evaluation).
+struct MoveBesideEdges {};
 template <class M>
 struct StoredMove {
   using type = typename M::Move;
@@ -231,7 +248,7 @@ struct StoredMove {
 template <class M>
   requires CompactMoves<M>
 struct StoredMove<M> {
-  using type = typename M::MoveCode;
+  using type = MoveBesideEdges;
 };
 
 // One per worker thread. Every new ThreadData starts its tie-break generator from the same words.
@@ -269,6 +286,12 @@ class NodeHandle {
   const typename M::StateEvaluation& evaln() const { return node_->evaln(); }
   const typename M::NodeData& data() const { return node_->data(); }
   const SearchNode<M>* get() const { return node_; }
+  // The move of one of this node's edges. `state` is the node's state (the root's is the tree's
+  // root_state()): a compact move is decoded against it; a move stored in the edge ignores it.
+  // Throws util::Failure for an edge of another node.
+  typename M::Move move_of(const MoveInfo<M>& edge, const typename M::State& state) const {
+    return node_->move_of(edge, state);
+  }
 
   friend bool operator==(const NodeHandle&, const NodeHandle&) = default;
 
@@ -276,27 +299,24 @@ class NodeHandle {
   const SearchNode<M>* node_;
 };
 
-// An edge: a move of its node (or its code, CompactMoves), the evaluator's view of it, the child
-// once expanded, statistics. The child pointer carries the `owned` flag in its lowest bit (nodes
-// are allocated with at least 2-byte alignment), so that an edge of a compact move is 32 bytes.
+// An edge: a move of its node (unless CompactMoves keeps its code beside the edges), the
+// evaluator's view of it, the child once expanded, statistics. The child pointer carries the
+// `owned` flag in its lowest bit (nodes are allocated with at least 2-byte alignment), so that
+// an edge of a compact move is 24 bytes.
 template <class M>
 class MoveInfo {
  public:
   using Stored = typename StoredMove<M>::type;
-  // A compact move is decoded on every call, so it is returned by value.
-  using MoveResult = std::conditional_t<CompactMoves<M>, typename M::Move, const typename M::Move&>;
 
-  MoveInfo(typename M::Move mov, typename M::MoveEvaluation move_evaluation)
-      : mov_(store(std::move(mov))), move_evaluation_(std::move(move_evaluation)) {}
+  MoveInfo(Stored mov, typename M::MoveEvaluation move_evaluation)
+      : mov_(std::move(mov)), move_evaluation_(std::move(move_evaluation)) {}
   MoveInfo(const MoveInfo&) = delete;
   MoveInfo& operator=(const MoveInfo&) = delete;
 
-  MoveResult get_move() const {
-    if constexpr (CompactMoves<M>) {
-      return M::decode_move(mov_);
-    } else {
-      return mov_;
-    }
+  const typename M::Move& get_move() const
+    requires(!CompactMoves<M>)
+  {
+    return mov_;
   }
   const typename M::MoveEvaluation& move_evaluation() const { return move_evaluation_; }
   uint64_t visits() const { return stats_.visits.load(std::memory_order_relaxed); }
@@ -319,13 +339,6 @@ class MoveInfo {
   friend class SearchTree<M>;
   static constexpr std::uintptr_t kOwned = 1;
 
-  static Stored store(typename M::Move&& mov) {
-    if constexpr (CompactMoves<M>) {
-      return M::encode_move(mov);
-    } else {
-      return std::move(mov);
-    }
-  }
   static SearchNode<M>* node_of(std::uintptr_t link) {
     return reinterpret_cast<SearchNode<M>*>(link & ~kOwned);
   }
@@ -365,14 +378,26 @@ class SearchNode {
       return stats_;
     }
   }
+  // See NodeHandle::move_of.
+  typename M::Move move_of(const MoveInfo<M>& edge, const typename M::State& state) const {
+    const Edge* first = edges();
+    if (std::less<>{}(&edge, first) || !std::less<>{}(&edge, first + num_moves_)) {
+      throw util::Failure("the edge is not one of this node's");
+    }
+    return move_at(static_cast<std::size_t>(&edge - first), state);
+  }
 
  private:
   friend class SearchTree<M>;
   using Edge = MoveInfo<M>;
   using Stats = std::conditional_t<TableStoresNothing<M>, const NodeStats*, NodeStats>;
+  // What sits behind the last edge: one code per edge, or nothing.
+  using Code = typename CompactCode<M>::type;
+  static constexpr std::size_t kCodeSize = CompactMoves<M> ? sizeof(Code) : 0;
 
   static_assert(alignof(Edge) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
   static_assert(alignof(SearchNode*) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+  static_assert(alignof(Code) <= alignof(Edge));
 
   SearchNode(uint32_t num_moves, typename M::StateEvaluation evaln, const NodeStats* stats)
       : num_moves_(num_moves), evaln_(std::move(evaln)) {
@@ -389,22 +414,45 @@ class SearchNode {
         reinterpret_cast<Edge*>(reinterpret_cast<std::byte*>(this) + edges_offset()));
   }
   const Edge* edges() const { return const_cast<SearchNode*>(this)->edges(); }
+  // The codes of compact moves, right behind the edges (their alignment divides the edges').
+  const Code* codes() const {
+    return std::launder(reinterpret_cast<const Code*>(edges() + num_moves_));
+  }
+  static std::size_t allocation_size(std::size_t count) {
+    return edges_offset() + count * (sizeof(Edge) + kCodeSize);
+  }
 
-  // `stats`: the parent edge's statistics (the tree's for the root); unused unless
-  // TableStoresNothing.
-  static SearchNode* create(typename M::MoveList&& moves,
+  // The move of edge `index`, for a compact move decoded against the node's `state`.
+  typename M::Move move_at(std::size_t index, const typename M::State& state) const {
+    if constexpr (CompactMoves<M>) {
+      return M::decode_move(state, codes()[index]);
+    } else {
+      return edges()[index].get_move();
+    }
+  }
+
+  // `state`: the node's, which lists `moves`; `stats`: the parent edge's statistics (the tree's
+  // for the root), unused unless TableStoresNothing.
+  static SearchNode* create(const typename M::State& state, typename M::MoveList&& moves,
                             MoveEvaluationList<typename M::MoveEvaluation>&& move_evaluations,
                             typename M::StateEvaluation&& evaln, const NodeStats* stats) {
     const std::size_t count = std::ranges::size(moves);
     if (count > std::numeric_limits<uint32_t>::max()) {
       throw util::Failure("too many moves for one search node");
     }
-    void* block = ::operator new(edges_offset() + count * sizeof(Edge));
+    void* block = ::operator new(allocation_size(count));
     Edge* edges = reinterpret_cast<Edge*>(static_cast<std::byte*>(block) + edges_offset());
     std::size_t built = 0;
     try {
       for (auto& move : moves) {
-        std::construct_at(edges + built, std::move(move), std::move(move_evaluations[built]));
+        if constexpr (CompactMoves<M>) {
+          // Codes are trivially copyable: nothing to destroy if a later step throws.
+          std::construct_at(reinterpret_cast<Code*>(edges + count) + built,
+                            M::encode_move(state, move));
+          std::construct_at(edges + built, MoveBesideEdges{}, std::move(move_evaluations[built]));
+        } else {
+          std::construct_at(edges + built, std::move(move), std::move(move_evaluations[built]));
+        }
         ++built;
       }
       return ::new (block) SearchNode(static_cast<uint32_t>(count), std::move(evaln), stats);
@@ -509,7 +557,7 @@ class SearchTree {
       const uint64_t edge_visits = choice.stats_.visits.fetch_add(1, std::memory_order_relaxed) + 1;
       players.push_back(state.current_player());
       path.push_back(&choice);
-      state.make_move(choice.get_move());
+      state.make_move(node->move_at(static_cast<std::size_t>(&choice - node->edges()), state));
 
       if constexpr (TableStoresNothing<M>) {
         // The edge's statistics are the node's, counted above; no node is reached twice, so
@@ -614,7 +662,7 @@ class SearchTree {
     if constexpr (!std::is_empty_v<MoveEvaluation>) {
       tree_policy_.validate_evaluations(std::span<const MoveEvaluation>(move_evaluations));
     }
-    return SearchNode<M>::create(std::move(moves), std::move(move_evaluations),
+    return SearchNode<M>::create(state, std::move(moves), std::move(move_evaluations),
                                  std::move(state_evaluation), stats);
   }
 

@@ -51,6 +51,20 @@ TEST(SearchTree, RootEdgesFollowTheMoveOrderAndStartEmpty) {
   EXPECT_EQ(manager.tree().expansion_contention_events(), 0u);
 }
 
+// move_of gives an edge's move through its node, and refuses an edge of another node.
+TEST(SearchTree, MoveOfAnswersOnlyForTheNodesOwnEdges) {
+  auto manager = make_manager<ToyMCTS>(game(3, {2, 0, 1}));
+  manager.playout_n_parallel(20, 1);
+  const auto root = manager.root_node();
+  const auto& state = manager.tree().root_state();
+  for (const auto& edge : root.moves()) EXPECT_EQ(root.move_of(edge, state), edge.get_move());
+  const auto child = root.moves()[0].child();
+  ASSERT_TRUE(child.has_value());
+  ASSERT_FALSE(child->moves().empty());
+  EXPECT_THROW(root.move_of(child->moves()[0], state), util::Failure);
+  EXPECT_THROW(child->move_of(root.moves()[2], state), util::Failure);
+}
+
 TEST(SearchTree, FindsTheLargestIncrementAndKeepsEdgesEqualToChildren) {
   auto manager = make_manager<ToyMCTS>(game(3));
   manager.playout_n_parallel(3000, 1);

@@ -6,8 +6,8 @@
 //   search::MCTSManager<MyMCTS<N, H>> manager(state, MyMCTS<N, H>{}, MyEvaluator<N>{}, policy,
 //                                             EmptyTable{});
 //   manager.playout_n_parallel(playouts, num_threads);
-//   for (const auto& move : manager.root_node().moves()) ... move.get_move(), move.visits(),
-//                                                            move.sum_rewards()
+//   for (const auto& edge : manager.root_node().moves())
+//     ... root.move_of(edge, manager.tree().root_state()), edge.visits(), edge.sum_rewards()
 
 #include <cstddef>
 #include <cstdint>
@@ -165,12 +165,16 @@ struct MyMCTS : search::MCTSDefaults {
   using Player = game::Player;
   using Move = Action;
   using MoveList = std::vector<Action>;
-  // Edges keep 8-byte codes rather than 32-byte actions: half the tree's memory.
+  // Nodes keep 4-byte codes relative to the mover's hand rather than 32-byte actions.
   using MoveCode = game::ActionCode;
   static constexpr bool kHeuristics = H;
 
-  static MoveCode encode_move(const Action& action) { return MoveCode(action); }
-  static Action decode_move(MoveCode code) { return code.action(); }
+  static MoveCode encode_move(const State& state, const Action& action) {
+    return MoveCode(state.current_player().hand, action);
+  }
+  static Action decode_move(const State& state, MoveCode code) {
+    return code.action(state.current_player().hand);
+  }
 
   std::size_t max_playout_length() const { return 1000; }
   std::size_t node_limit() const { return std::numeric_limits<std::size_t>::max(); }

@@ -37,7 +37,7 @@ void check_subtree(const search::SearchNode<M>& node, const typename M::State& s
   const int64_t sum = node.stats().sum_evaluations.load();
 
   std::vector<Action> moves;
-  for (const auto& edge : node.moves()) moves.push_back(edge.get_move());
+  for (const auto& edge : node.moves()) moves.push_back(node.move_of(edge, state));
   ASSERT_EQ(moves, state.available_moves()) << "node at " << path;
 
   uint64_t edge_visits = 0;
@@ -54,7 +54,7 @@ void check_subtree(const search::SearchNode<M>& node, const typename M::State& s
     EXPECT_EQ(edge.visits(), child->visits()) << path;
     EXPECT_EQ(edge.sum_rewards(), child->sum_rewards()) << path;
     typename M::State next = state;
-    next.make_move(edge.get_move());
+    next.make_move(node.move_of(edge, state));
     check_subtree(*child->get(), next, false, figures,
                   path + " " + std::to_string(&edge - node.moves().data()));
   }
