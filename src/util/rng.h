@@ -29,7 +29,7 @@ class ChaCha12Rng {
   static ChaCha12Rng from_entropy();
 
   std::uint32_t next_u32() {
-    if (index_ >= 16) refill();
+    if (index_ >= kBufferWords) refill();
     return block_[index_++];
   }
   std::uint64_t next_u64();
@@ -38,15 +38,28 @@ class ChaCha12Rng {
 
   friend bool operator==(const ChaCha12Rng&, const ChaCha12Rng&) = default;
 
+  // Blocks computed per refill: four at once, side by side in vector lanes, make the same
+  // stream as one at a time in fewer instructions per word (eight did no better).
+  static constexpr std::size_t kBlocks = 4;
+
  private:
+  static constexpr std::uint32_t kBufferWords = 16 * kBlocks;
+
   ChaCha12Rng() = default;
   void refill();
 
   std::array<std::uint32_t, 8> key_{};
-  std::uint64_t counter_ = 0;
-  std::array<std::uint32_t, 16> block_{};
-  std::uint32_t index_ = 16;  // next unused word of block_
+  std::uint64_t counter_ = 0;  // the next block to compute
+  std::array<std::uint32_t, kBufferWords> block_{};
+  std::uint32_t index_ = kBufferWords;  // next unused word of block_
 };
+
+// The reference: ChaCha12 block `counter` of `key`, one block at a time, as the stream of
+// ChaCha12Rng::from_seed is defined (the generator must give these words in order).
+std::array<std::uint32_t, 16> chacha12_block(const std::array<std::uint32_t, 8>& key,
+                                             std::uint64_t counter);
+// The key from_seed(seed) expands the seed into.
+std::array<std::uint32_t, 8> chacha12_key(std::uint64_t seed);
 
 // The Fisher–Yates pass used by every shuffle: for i from the last index down to 1, swap
 // element i with a uniform j in [0, i]. Fewer than two elements draw nothing.

@@ -34,6 +34,34 @@ TEST(ChaCha12Rng, SameSeedSameStreamOtherSeedsDiffer) {
   EXPECT_EQ(std::set<std::uint64_t>(long_stream.begin(), long_stream.end()).size(), 200u);
 }
 
+// The generator computes several blocks per refill; its words must be the reference's blocks
+// in counter order, across many refills. The first words of two seeds are pinned as well, so
+// that a change to the reference itself (and so to every seeded game) cannot pass either.
+TEST(ChaCha12Rng, StreamIsTheReferenceBlocksInOrder) {
+  for (std::uint64_t seed : {0ull, 7ull, 42ull, 0xFFFFFFFFFFFFFFFFull}) {
+    ChaCha12Rng rng = ChaCha12Rng::from_seed(seed);
+    const std::array<std::uint32_t, 8> key = chacha12_key(seed);
+    for (std::uint64_t counter = 0; counter < 3 * ChaCha12Rng::kBlocks + 1; ++counter) {
+      for (std::uint32_t word : chacha12_block(key, counter)) {
+        ASSERT_EQ(rng.next_u32(), word) << "seed " << seed << " block " << counter;
+      }
+    }
+  }
+  struct Pinned {
+    std::uint64_t seed;
+    std::array<std::uint32_t, 4> first;
+    std::uint32_t word_199;
+  };
+  for (const Pinned& p :
+       {Pinned{0, {0x82b67bca, 0xd18c9d7b, 0xdd8c2eb1, 0x73f1688a}, 0x3886a027},
+        Pinned{42, {0xf392fa12, 0x280b7b79, 0xbc931d07, 0x4dadef83}, 0x69cef80e}}) {
+    ChaCha12Rng rng = ChaCha12Rng::from_seed(p.seed);
+    for (std::uint32_t word : p.first) EXPECT_EQ(rng.next_u32(), word) << "seed " << p.seed;
+    for (int i = 4; i < 199; ++i) rng.next_u32();
+    EXPECT_EQ(rng.next_u32(), p.word_199) << "seed " << p.seed;
+  }
+}
+
 TEST(ChaCha12Rng, U64IsTwoU32LowFirst) {
   ChaCha12Rng a = ChaCha12Rng::from_seed(9);
   ChaCha12Rng b = ChaCha12Rng::from_seed(9);
