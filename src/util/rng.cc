@@ -166,30 +166,10 @@ void ChaCha12Rng::refill() {
   index_ = 0;
 }
 
-std::uint64_t ChaCha12Rng::next_u64() {
-  std::uint64_t low = next_u32();
-  std::uint64_t high = next_u32();
-  return (high << 32) | low;
-}
-
-std::uint64_t ChaCha12Rng::gen_below(std::uint64_t n) {
-  if (n <= 0xFFFFFFFFULL) {
-    // Lemire's multiply-and-reject on 32 bits: one draw almost always suffices.
-    // The division for the exact threshold is needed only when the low half is below
-    // `bound`, since the threshold is smaller than that.
-    auto bound = static_cast<std::uint32_t>(n);
-    std::uint64_t m = static_cast<std::uint64_t>(next_u32()) * bound;
-    if (static_cast<std::uint32_t>(m) < bound) {
-      std::uint32_t threshold = static_cast<std::uint32_t>(-bound) % bound;
-      while (static_cast<std::uint32_t>(m) < threshold) {
-        m = static_cast<std::uint64_t>(next_u32()) * bound;
-      }
-    }
-    return m >> 32;
-  }
-  std::uint64_t limit = UINT64_MAX - UINT64_MAX % n;
+std::uint64_t ChaCha12Rng::gen_below_wide(std::uint64_t n) {
+  const std::uint64_t limit = UINT64_MAX - UINT64_MAX % n;
   while (true) {
-    std::uint64_t x = next_u64();
+    const std::uint64_t x = next_u64();
     if (x < limit) return x % n;
   }
 }

@@ -32,9 +32,30 @@ class ChaCha12Rng {
     if (index_ >= kBufferWords) refill();
     return block_[index_++];
   }
-  std::uint64_t next_u64();
-  // Uniform in [0, n) by rejection (no modulo bias); n must be above 0.
-  std::uint64_t gen_below(std::uint64_t n);
+  std::uint64_t next_u64() {
+    const std::uint64_t low = next_u32();
+    const std::uint64_t high = next_u32();
+    return (high << 32) | low;
+  }
+  // Uniform in [0, n) by rejection (no modulo bias); n must be above 0. Inline: every rollout
+  // step and every shuffled card draws through it.
+  std::uint64_t gen_below(std::uint64_t n) {
+    if (n <= 0xFFFFFFFFULL) {
+      // Lemire's multiply-and-reject on 32 bits: one draw almost always suffices.
+      // The division for the exact threshold is needed only when the low half is below
+      // `bound`, since the threshold is smaller than that.
+      const auto bound = static_cast<std::uint32_t>(n);
+      std::uint64_t m = static_cast<std::uint64_t>(next_u32()) * bound;
+      if (static_cast<std::uint32_t>(m) < bound) [[unlikely]] {
+        const std::uint32_t threshold = static_cast<std::uint32_t>(-bound) % bound;
+        while (static_cast<std::uint32_t>(m) < threshold) {
+          m = static_cast<std::uint64_t>(next_u32()) * bound;
+        }
+      }
+      return m >> 32;
+    }
+    return gen_below_wide(n);
+  }
 
   friend bool operator==(const ChaCha12Rng&, const ChaCha12Rng&) = default;
 
@@ -47,6 +68,7 @@ class ChaCha12Rng {
 
   ChaCha12Rng() = default;
   void refill();
+  std::uint64_t gen_below_wide(std::uint64_t n);  // n above 2^32 - 1
 
   std::array<std::uint32_t, 8> key_{};
   std::uint64_t counter_ = 0;  // the next block to compute
