@@ -12,19 +12,6 @@
 namespace vardelic::util {
 namespace {
 
-constexpr std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
-inline void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) {
-  a += b;
-  d = rotl(d ^ a, 16);
-  c += d;
-  b = rotl(b ^ c, 12);
-  a += b;
-  d = rotl(d ^ a, 8);
-  c += d;
-  b = rotl(b ^ c, 7);
-}
-
 std::uint64_t os_entropy_u64() {
   std::uint64_t value = 0;
   auto* out = reinterpret_cast<unsigned char*>(&value);
@@ -97,10 +84,14 @@ std::array<std::uint32_t, 16> block_input(const std::array<std::uint32_t, 8>& ke
 // extension: SIMD registers where the target has them, scalar code elsewhere).
 using Lanes = std::uint32_t __attribute__((vector_size(4 * ChaCha12Rng::kBlocks)));
 
-inline Lanes rotl(Lanes x, int n) { return (x << n) | (x >> (32 - n)); }
+// W is a 32-bit word, or Lanes of them: the same operations either way, on every lane at once.
+template <class W>
+W rotl(W x, int n) {
+  return (x << n) | (x >> (32 - n));
+}
 
-// The quarter round on every lane at once: the same operations as quarter_round.
-inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+template <class W>
+void quarter_round(W& a, W& b, W& c, W& d) {
   a += b;
   d = rotl(d ^ a, 16);
   c += d;
@@ -111,25 +102,28 @@ inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
   b = rotl(b ^ c, 7);
 }
 
+// The 12 rounds, two per pass: columns, then diagonals.
+template <class W>
+void chacha12_rounds(std::array<W, 16>& x) {
+  for (int round = 0; round < 12; round += 2) {
+    quarter_round(x[0], x[4], x[8], x[12]);
+    quarter_round(x[1], x[5], x[9], x[13]);
+    quarter_round(x[2], x[6], x[10], x[14]);
+    quarter_round(x[3], x[7], x[11], x[15]);
+    quarter_round(x[0], x[5], x[10], x[15]);
+    quarter_round(x[1], x[6], x[11], x[12]);
+    quarter_round(x[2], x[7], x[8], x[13]);
+    quarter_round(x[3], x[4], x[9], x[14]);
+  }
+}
+
 }  // namespace
 
 std::array<std::uint32_t, 16> chacha12_block(const std::array<std::uint32_t, 8>& key,
                                              std::uint64_t counter) {
   const std::array<std::uint32_t, 16> input = block_input(key, counter);
-  // The rounds work on locals, which stay in registers.
-  auto [x0, x1, x2, x3, x4, x5, x6, x7, x8, x9, x10, x11, x12, x13, x14, x15] = input;
-  for (int round = 0; round < 12; round += 2) {
-    quarter_round(x0, x4, x8, x12);
-    quarter_round(x1, x5, x9, x13);
-    quarter_round(x2, x6, x10, x14);
-    quarter_round(x3, x7, x11, x15);
-    quarter_round(x0, x5, x10, x15);
-    quarter_round(x1, x6, x11, x12);
-    quarter_round(x2, x7, x8, x13);
-    quarter_round(x3, x4, x9, x14);
-  }
-  std::array<std::uint32_t, 16> block = {x0, x1, x2,  x3,  x4,  x5,  x6,  x7,
-                                         x8, x9, x10, x11, x12, x13, x14, x15};
+  std::array<std::uint32_t, 16> block = input;
+  chacha12_rounds(block);
   for (std::size_t i = 0; i < 16; ++i) block[i] += input[i];
   return block;
 }
@@ -148,16 +142,7 @@ void ChaCha12Rng::refill() {
   x[14] = Lanes{};
   x[15] = Lanes{};
   const std::array<Lanes, 16> input = x;
-  for (int round = 0; round < 12; round += 2) {
-    quarter_round(x[0], x[4], x[8], x[12]);
-    quarter_round(x[1], x[5], x[9], x[13]);
-    quarter_round(x[2], x[6], x[10], x[14]);
-    quarter_round(x[3], x[7], x[11], x[15]);
-    quarter_round(x[0], x[5], x[10], x[15]);
-    quarter_round(x[1], x[6], x[11], x[12]);
-    quarter_round(x[2], x[7], x[8], x[13]);
-    quarter_round(x[3], x[4], x[9], x[14]);
-  }
+  chacha12_rounds(x);
   for (std::size_t i = 0; i < 16; ++i) {
     const Lanes sum = x[i] + input[i];
     for (std::size_t l = 0; l < kBlocks; ++l) block_[16 * l + i] = sum[l];
