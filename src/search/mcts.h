@@ -215,6 +215,21 @@ concept TranspositionTable = requires(T& t, const typename M::State& state, Sear
 template <class M>
 concept TableStoresNothing = requires { requires M::Table::kStoresNothing; };
 
+// The table of a configuration that shares no nodes: stores nothing and says so.
+struct NoTable {
+  static constexpr bool kStoresNothing = true;
+  template <class M>
+  SearchNode<M>* lookup(const typename M::State& /*state*/,
+                        const SearchHandle<M>& /*handle*/) const {
+    return nullptr;
+  }
+  template <class M>
+  SearchNode<M>* insert(const typename M::State& /*state*/, SearchNode<M>* /*node*/,
+                        const SearchHandle<M>& /*handle*/) const {
+    return nullptr;
+  }
+};
+
 // Optional compact storage of moves: a configuration naming M::MoveCode keeps, beside a node's
 // edges, M::encode_move(state, move) for each move listed at the node's state, and the move is
 // M::decode_move(state, code) against that same state, which must give the move listed. An

@@ -114,26 +114,13 @@ struct ConnectFourEvaluator {
   }
 };
 
-struct ConnectFourTable {
-  static constexpr bool kStoresNothing = true;
-  template <class M>
-  search::SearchNode<M>* lookup(const ConnectFour&, const search::SearchHandle<M>&) const {
-    return nullptr;
-  }
-  template <class M>
-  search::SearchNode<M>* insert(const ConnectFour&, search::SearchNode<M>*,
-                                const search::SearchHandle<M>&) const {
-    return nullptr;
-  }
-};
-
 // The configuration, with any tree policy that scores rewards of -1 to 1.
 template <class P>
 struct ConnectFourMCTS : search::MCTSDefaults {
   using State = ConnectFour;
   using Eval = ConnectFourEvaluator;
   using Policy = P;
-  using Table = ConnectFourTable;
+  using Table = search::NoTable;
   using NodeData = search::Empty;
   using ThreadExtra = ConnectFourRng;
   using StateEvaluation = int8_t;

@@ -132,9 +132,7 @@ struct ToyEmptyTable {
 
 // Stores nothing and says so (kStoresNothing): the engine then keeps each node's statistics in
 // its parent edge alone.
-struct ToyNoTable : ToyEmptyTable {
-  static constexpr bool kStoresNothing = true;
-};
+using ToyNoTable = search::NoTable;
 
 // Shares nodes between equal states. With `use_lookup` false it only answers inserts, so an
 // equal state reached by another path is found late (after its own node was built).

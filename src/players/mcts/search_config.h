@@ -137,19 +137,7 @@ struct MyEvaluator {
 };
 
 // Stores nothing: every state reached gets a node of its own.
-struct EmptyTable {
-  static constexpr bool kStoresNothing = true;
-  template <class M>
-  search::SearchNode<M>* lookup(const typename M::State& /*state*/,
-                                const search::SearchHandle<M>& /*handle*/) const {
-    return nullptr;
-  }
-  template <class M>
-  search::SearchNode<M>* insert(const typename M::State& /*state*/, search::SearchNode<M>* /*node*/,
-                                const search::SearchHandle<M>& /*handle*/) const {
-    return nullptr;
-  }
-};
+using EmptyTable = search::NoTable;
 
 // The configuration for N players with the rollout heuristics on (H) or off.
 template <std::size_t N, bool H>
