@@ -66,7 +66,6 @@ class ActionCode {
     throw util::Failure("not an action code");
   }
 
-  std::uint32_t bits() const { return bits_; }
   friend bool operator==(ActionCode, ActionCode) = default;
 
  private:

@@ -132,15 +132,10 @@ std::array<std::uint32_t, 16> chacha12_block(const std::array<std::uint32_t, 8>&
 // words chacha12_block gives for counter_, counter_ + 1, ... in that order.
 void ChaCha12Rng::refill() {
   std::array<Lanes, 16> x;
-  for (std::size_t i = 0; i < 4; ++i) x[i] = Lanes{} + kConstants[i];
-  for (std::size_t i = 0; i < 8; ++i) x[4 + i] = Lanes{} + key_[i];
   for (std::size_t l = 0; l < kBlocks; ++l) {
-    const std::uint64_t counter = counter_ + l;
-    x[12][l] = static_cast<std::uint32_t>(counter);
-    x[13][l] = static_cast<std::uint32_t>(counter >> 32);
+    const std::array<std::uint32_t, 16> words = block_input(key_, counter_ + l);
+    for (std::size_t i = 0; i < 16; ++i) x[i][l] = words[i];
   }
-  x[14] = Lanes{};
-  x[15] = Lanes{};
   const std::array<Lanes, 16> input = x;
   chacha12_rounds(x);
   for (std::size_t i = 0; i < 16; ++i) {
