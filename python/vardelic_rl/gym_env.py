@@ -8,11 +8,9 @@ Importing this module registers ``vardelic/Vardelic-v0``, with a single-environm
 (:class:`VardelicEnv`) and a vector entry point (:class:`vardelic_rl.vector_env.VardelicVectorEnv`)
 for ``gymnasium.make_vec(..., vectorization_mode="vector_entry_point")``.
 
-Illegal ids. Environment checkers and unmasked policies step with ids that the state does not
-allow. Such a step leaves the game exactly as it was: it returns the same observation, reward 0,
-``terminated=False``, ``info["illegal_action"] = True``, counts the id in
-:attr:`VardelicEnv.illegal_actions` and warns once per environment. An id outside 0..260 or a
-value that is not an integer raises (ValueError, TypeError), as does a step after the end.
+An id the state does not allow is a no-op reported in ``info["illegal_action"]`` (Gymnasium's
+checker steps with unmasked ids); the README's table "Illegal ids" gives every entry point's
+rule. A step after the end raises ``ResetNeeded``.
 """
 
 from __future__ import annotations

@@ -6,10 +6,9 @@ mover's hand. The game is cooperative: each step's reward (the enemies it defeat
 every agent, so each agent's return is the game's score. The same agent may move several times
 in a row (after a defeat the attacker attacks again; after a jester its player names anyone).
 
-Illegal ids: :class:`raw_env` raises ValueError and leaves the game unchanged; :func:`env`
-wraps it in the library's usual wrappers, where an illegal id ends the game (a warning, and
-reward -1 for the agent that made it), an id outside the action space raises, and calls out of
-order (``step`` before ``reset``) raise.
+:class:`raw_env` raises ValueError for an illegal id; :func:`env` wraps it in the library's
+usual wrappers, where an illegal id ends the game and calls out of order (``step`` before
+``reset``) raise. The README's table "Illegal ids" gives every entry point's rule.
 """
 
 from __future__ import annotations
@@ -30,7 +29,7 @@ ILLEGAL_REWARD = -1.0
 
 
 def env(num_players: int = 2, render_mode: str | None = None) -> AECEnv:
-    """The environment with PettingZoo's usual wrappers (see the module's notes on illegal ids)."""
+    """The environment with PettingZoo's usual wrappers (an illegal id ends the game)."""
     wrapped = raw_env(num_players=num_players, render_mode=render_mode)
     wrapped = _TerminateIllegal(wrapped, illegal_reward=ILLEGAL_REWARD)
     wrapped = _AssertOutOfBounds(wrapped)

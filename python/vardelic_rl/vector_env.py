@@ -28,7 +28,7 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
     game's reward and ``terminations[i] = True`` with the new game's observation and mask. The
     final observation is not kept (``infos`` has no ``final_obs``): a finished game has no
     future, so no trainer needs its value. Nothing is ever truncated. An illegal id raises
-    ValueError naming the game and the id, and no game of the batch changes.
+    ValueError and no game moves (the README's table "Illegal ids").
 
     ``reset(seed=s)`` deals game ``i``'s ``k``-th episode from ``B + i + k * num_envs``, with
     ``B`` drawn from the environment's generator seeded with ``s``: game 0's first deal equals
