@@ -8,8 +8,8 @@ import numpy as np
 from gymnasium import logger, spaces
 
 import vardelic_rl
+from vardelic_rl._vardelic_rl import NUM_ACTIONS
 
-NUM_ACTIONS = 261
 MAX_PLAYERS = 4
 
 
@@ -43,7 +43,7 @@ def render(game: vardelic_rl.Game, render_mode: str | None) -> str | None:
 
 
 def action_id(action: object) -> int:
-    """An action id as an int: integers of any kind (a 0-d array too), 0 to 260."""
+    """An action id as an int: integers of any kind (a 0-d array too), 0 to NUM_ACTIONS - 1."""
     if type(action) is int or type(action) is np.int64:  # the usual kinds, checked cheaply
         if 0 <= action < NUM_ACTIONS:
             return int(action)
@@ -69,6 +69,7 @@ def observation_space() -> spaces.Box:
 
 
 def mask_space() -> spaces.Box:
+    """The space of an observed mask: int8, as Gymnasium's ``Discrete.sample(mask=...)`` wants."""
     return spaces.Box(low=0, high=1, shape=(NUM_ACTIONS,), dtype=np.int8)
 
 

@@ -21,9 +21,9 @@ import pathlib
 
 import numpy as np
 
+from vardelic_rl._vardelic_rl import NUM_ACTIONS
 from vardelic_rl.policy import PolicyPlayer
 
-NUM_ACTIONS = 261
 # Resolved through links, so that a run from the build folder finds the file in the sources.
 SHIPPED_WEIGHTS = pathlib.Path(os.path.realpath(__file__)).parent / "weights" / "policy_2p.npz"
 WEIGHTS_VARIABLE = "VARDELIC_RL_WEIGHTS"
@@ -31,7 +31,8 @@ _PARAMETERS = ("mean", "inv_std", "w1", "b1", "w2", "b2", "wv", "bv")
 
 
 def masked_softmax(logits: np.ndarray, masks: np.ndarray) -> np.ndarray:
-    """Row-wise softmax over the ids a mask allows; a row without any legal id is all zeros."""
+    """Row-wise softmax over the ids a mask allows (nonzero: bool or int8 alike); a row without
+    any legal id is all zeros."""
     legal = masks != 0
     z = np.where(legal, logits, -np.inf)
     top = z.max(axis=-1, keepdims=True)
@@ -41,7 +42,7 @@ def masked_softmax(logits: np.ndarray, masks: np.ndarray) -> np.ndarray:
 
 
 class MaskedSoftmaxPolicy:
-    """Observation -> standardise -> tanh(hidden) -> masked softmax over 261 ids (+ a value).
+    """Observation -> standardise -> tanh(hidden) -> masked softmax over NUM_ACTIONS ids (+ a value).
 
     Called as ``policy(observation, mask)`` it returns one id: the most probable legal one when
     ``greedy`` (the default), else one drawn from the distribution with its own generator.

@@ -32,7 +32,8 @@ class VardelicEnv(gymnasium.Env):
     """One game per episode; ``num_players`` seats (1 to 4), all played by the agent.
 
     ``reset(seed=...)`` deals from the environment's own generator, so a seeded reset and the
-    resets after it repeat. ``info`` holds ``action_mask`` (int8, 261 entries, 1 = legal),
+    resets after it repeat. ``info`` holds ``action_mask`` (int8, ``NUM_ACTIONS`` entries, 1 = legal: the
+    dtype ``action_space.sample(mask=...)`` asserts),
     ``player`` (the seat to move) and ``illegal_action``; :meth:`action_masks` gives the mask
     as booleans for masked-action trainers. ``render_mode="ansi"`` makes :meth:`render` return
     the state's text, ``"human"`` prints it.
@@ -94,7 +95,7 @@ class VardelicEnv(gymnasium.Env):
         )
 
     def action_masks(self) -> np.ndarray:
-        """The legal ids as 261 booleans (all False once the game is over)."""
+        """The legal ids as ``NUM_ACTIONS`` booleans (all False once the game is over)."""
         return self.game.action_mask().astype(bool)
 
     def render(self) -> str | None:

@@ -23,7 +23,7 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
     """``num_envs`` games of ``num_players`` seats, stepped together on ``num_threads`` threads.
 
     Each row is the view of its game's player to move; ``infos["action_mask"]`` holds the
-    ``[num_envs, 261]`` int8 masks. Rewards are the enemies each step defeated. A game restarts
+    ``[num_envs, NUM_ACTIONS]`` int8 masks. Rewards are the enemies each step defeated. A game restarts
     in the step that ends it (Gymnasium's same-step autoreset): that step returns the finished
     game's reward and ``terminations[i] = True`` with the new game's observation and mask. The
     final observation is not kept (``infos`` has no ``final_obs``): a finished game has no
@@ -85,7 +85,7 @@ class VardelicVectorEnv(gymnasium.vector.VectorEnv):
         )
 
     def action_masks(self) -> np.ndarray:
-        """The current ``[num_envs, 261]`` masks as booleans (masked-action trainers' convention)."""
+        """The current ``[num_envs, NUM_ACTIONS]`` masks as booleans (masked trainers' convention)."""
         if not self._started:
             raise gymnasium.error.ResetNeeded("call reset() before action_masks()")
         return self._masks.astype(bool)

@@ -184,3 +184,25 @@ def test_gymnasium_make_imports_the_registering_module_itself():
         [sys.executable, "-c", code], capture_output=True, text=True, check=False, timeout=120
     )
     assert done.stdout.split() == ["VardelicEnv", "3"], done.stderr
+
+
+def test_masks_are_int8_where_the_libraries_sample_them_and_bool_for_trainers():
+    import vardelic_rl as rl
+
+    env = VardelicEnv(num_players=2)
+    _, info = env.reset(seed=3)
+    aec = vardelic_pettingzoo.env(num_players=2)
+    aec.reset(seed=3)
+    seen = aec.observe(aec.agent_selection)["action_mask"]
+    envs = VardelicVectorEnv(num_envs=2, num_players=2)
+    _, infos = envs.reset(seed=3)
+    for mask in (info["action_mask"], seen, infos["action_mask"][0], rl.Game(2, 3).action_mask()):
+        assert mask.dtype == np.int8 and mask.shape == (rl.NUM_ACTIONS,)
+        assert mask[env.action_space.sample(mask=mask)] == 1
+    assert aec.observation_space(aec.agent_selection)["action_mask"].contains(seen)
+    for masks in (env.action_masks(), envs.action_masks()):
+        assert masks.dtype == np.bool_ and masks.shape[-1] == rl.NUM_ACTIONS
+    # The reason for int8: the installed Gymnasium refuses a bool mask. Should this fail, a
+    # release lifted the demand and the README's "Masks" rule may become bool throughout.
+    with pytest.raises(AssertionError, match="int8"):
+        env.action_space.sample(mask=env.action_masks())

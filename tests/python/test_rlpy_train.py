@@ -32,6 +32,20 @@ def test_masked_softmax_gives_illegal_ids_nothing():
     assert p[1, 5] == 1 and not p[2].any()  # a row without legal ids stays all zero
 
 
+@pytest.mark.parametrize("greedy", [True, False])
+def test_the_policy_takes_bool_and_int8_masks_alike(greedy):
+    rng = np.random.default_rng(4)
+    policy = MaskedSoftmaxPolicy.initial(6, hidden=4, seed=2, mean=np.zeros(6), std=np.ones(6))
+    policy.greedy = greedy
+    policy.params["w2"] = rng.normal(size=policy.params["w2"].shape)
+    observation, mask = rng.normal(size=6), rng.random(NUM_ACTIONS) < 0.1
+    chosen = {dtype: [] for dtype in (bool, np.int8)}
+    for dtype in chosen:
+        policy.rng = np.random.default_rng(0)
+        chosen[dtype] = [policy(observation, mask.astype(dtype)) for _ in range(20)]
+    assert chosen[bool] == chosen[np.int8] and all(mask[chosen[bool]])
+
+
 def test_loss_gradients_match_finite_differences():
     rng = np.random.default_rng(1)
     size, rows = 6, 5
