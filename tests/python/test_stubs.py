@@ -1,10 +1,14 @@
-"""The stubs in python/vardelic-stubs must describe the runtime module exactly: the same
-names, classes, methods and parameters (names, kinds and defaults)."""
+"""The stubs in python/vardelic-stubs, and those of the nanobind modules beside their packages,
+must describe the runtime modules exactly: the same names, classes, methods and parameters
+(names, kinds and defaults)."""
 
 import ast
+import enum
+import importlib
 import importlib.util
 import inspect
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -173,6 +177,103 @@ def test_stubs_type_check_a_sample(tmp_path):
     )
     stubs = tmp_path / "stubs"
     shutil.copytree(STUBS, stubs / "vardelic")
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(sample)],
+        capture_output=True,
+        text=True,
+        env={"MYPYPATH": str(stubs), "PATH": "/usr/bin:/bin"},
+        cwd=tmp_path,
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+# The nanobind modules' stubs, held to each module: the same names, the same members of each
+# class (methods, properties, enum values), the same parameters as nanobind reports them.
+PYTHON = STUBS.parent
+NATIVE_STUBS = {
+    "vardelic_rl._vardelic_rl": PYTHON / "vardelic_rl" / "_vardelic_rl.pyi",
+    "vardelic_agents._native": PYTHON / "vardelic_agents" / "_native.pyi",
+}
+
+
+def native_parameters(function, skip_self):
+    """(name, kind, default) of a nanobind function's parameters, from the one signature it has."""
+    ((signature, _, defaults),) = function.__nb_signature__
+    # nanobind writes default values as \0, \1, ... and hands the values beside the text; its
+    # return types (numpy.ndarray[dtype=...]) are not Python syntax and are not compared.
+    signature = re.sub(r"\\(\d+)", lambda m: repr(defaults[int(m[1])]), signature)
+    head = signature.rsplit(" -> ", 1)[0]
+    return parameters(ast.parse(head + ": ...").body[0], skip_self)
+
+
+def is_property(node):
+    return any(isinstance(d, ast.Name) and d.id == "property" for d in node.decorator_list)
+
+
+def check_native_class(node, cls):
+    if isinstance(cls, type) and issubclass(cls, enum.Enum):
+        values = {
+            t.id: ast.literal_eval(n.value)
+            for n in node.body
+            if isinstance(n, ast.Assign)
+            for t in n.targets
+        }
+        assert values == {name: member.value for name, member in cls.__members__.items()}
+        return
+    functions = {n.name: n for n in node.body if isinstance(n, ast.FunctionDef)}
+    runtime = {n: v for n, v in vars(cls).items() if public(n) or n == "__init__"}
+    assert set(functions) == set(runtime), cls.__name__
+    for name, function in functions.items():
+        assert is_property(function) == isinstance(runtime[name], property), (
+            f"{cls.__name__}.{name}"
+        )
+        if not is_property(function):
+            assert parameters(function, True) == native_parameters(runtime[name], True), name
+
+
+@pytest.mark.parametrize("module_name", list(NATIVE_STUBS))
+def test_native_stub_matches_runtime(module_name):
+    module = importlib.import_module(module_name)
+    tree = ast.parse(NATIVE_STUBS[module_name].read_text())
+    declared = {}
+    for node in tree.body:
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+            declared[node.name] = node
+        elif isinstance(node, ast.AnnAssign):
+            declared[node.target.id] = node
+    assert set(declared) == {n for n in dir(module) if public(n)}
+    for name, node in declared.items():
+        if isinstance(node, ast.ClassDef):
+            check_native_class(node, getattr(module, name))
+        elif isinstance(node, ast.FunctionDef):
+            assert parameters(node, False) == native_parameters(getattr(module, name), False)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
+def test_native_stubs_type_check_a_sample(tmp_path):
+    sample = tmp_path / "sample.py"
+    sample.write_text(
+        "import numpy as np\n"
+        "import numpy.typing as npt\n"
+        "from vardelic_rl._vardelic_rl import NUM_ACTIONS, Game, Result, VectorEnv, encode\n"
+        "from vardelic_agents._native import ISMCTSPlayer\n"
+        "game = Game(2, seed=7)\n"
+        "mask: npt.NDArray[np.int8] = game.action_mask()\n"
+        "defeated: int = game.step(np.int64(np.flatnonzero(mask)[0]))\n"
+        "won: bool = game.result == Result.Won\n"
+        "observation, legal = encode(game.state())\n"
+        "batch = VectorEnv(4, 2, seed=1)\n"
+        "observations, masks, rewards, terminations = batch.step(np.zeros(4, np.int64))\n"
+        "size: int = NUM_ACTIONS + observations.shape[1]\n"
+        "action = ISMCTSPlayer(iterations=5).play(game.state())\n"
+    )
+    stubs = tmp_path / "stubs"
+    shutil.copytree(STUBS, stubs / "vardelic")
+    for module_name, path in NATIVE_STUBS.items():
+        package, name = module_name.split(".")
+        (stubs / package).mkdir()
+        (stubs / package / "__init__.pyi").write_text("")
+        shutil.copy(path, stubs / package / f"{name}.pyi")
     done = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(sample)],
         capture_output=True,
