@@ -1,4 +1,12 @@
 // The extension module: its definition, state and initialisation.
+//
+// Why `vardelic` is written against the CPython C API while the distribution's other modules
+// use nanobind: its surface is fixed to the letter (the text of every message, the signatures
+// and keyword names, enum-like classes such as PyGameResult with their reprs and numbers,
+// submodules reachable only as attributes, classes outside `__all__`), and a binding library
+// would write its own texts, signatures and enum types. The other modules bind with nanobind
+// (src/rl/python, src/agents/python) and reach this module's states only through the capsule
+// (python/capi).
 #include <Python.h>
 
 #include "python/boxed.h"

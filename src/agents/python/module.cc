@@ -8,14 +8,14 @@
 
 #include <cmath>
 #include <cstdint>
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "agents/ismcts_player.h"
-#include "python/capi/vardelic_capi.h"
+#include "python/capi/nanobind_shared.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -27,39 +27,35 @@ using vardelic::agents::ISMCTSSettings;
 using vardelic::agents::RolloutPolicy;
 using vardelic::game::Action;
 using vardelic::game::StateEnum;
-
-// Set once when the module is imported. The references are kept for the life of the process:
-// the module cannot be unloaded while objects it made may still hand out actions.
-const vardelic::python::CApi* g_api = nullptr;
-PyObject* g_vardelic = nullptr;
+using vardelic::python::shared::action_object;
+using vardelic::python::shared::OneCaller;
 
 class PlayerObject {
  public:
   explicit PlayerObject(const ISMCTSSettings& settings) : player_(settings) {}
 
   nb::object play(nb::handle state) {
-    StateEnum copy;
-    if (g_api->copy_state(state.ptr(), &copy) != 0) throw nb::python_error();
-    std::unique_lock lock = claim();
+    const StateEnum copy = vardelic::python::shared::state_of(state);
+    OneCaller claim = this->claim();
     std::optional<Action> action;
     {
       nb::gil_scoped_release release;
       action = player_.play(copy);
     }
-    return new_action(*action);
+    return action_object(*action);
   }
 
   nb::list ranked_actions() {
-    std::unique_lock lock = claim();
+    OneCaller claim = this->claim();
     nb::list out;
     for (const auto& entry : player_.ranked_actions()) {
-      out.append(nb::make_tuple(new_action(entry.action), entry.visits, entry.avg_reward));
+      out.append(nb::make_tuple(action_object(entry.action), entry.visits, entry.avg_reward));
     }
     return out;
   }
 
   nb::dict last_decision() {
-    std::unique_lock lock = claim();
+    OneCaller claim = this->claim();
     const auto& info = player_.last_decision();
     nb::dict out;
     out["iterations"] = info.iterations;
@@ -86,33 +82,11 @@ class PlayerObject {
  private:
   // The player decides for one caller at a time; a second caller (another thread, while the
   // first searches without the interpreter lock) is refused rather than made to wait.
-  std::unique_lock<std::mutex> claim() {
-    std::unique_lock lock(busy_, std::try_to_lock);
-    if (!lock.owns_lock()) throw std::runtime_error("this ISMCTSPlayer is already deciding");
-    return lock;
-  }
-
-  static nb::object new_action(const Action& action) {
-    PyObject* object = g_api->new_action(g_vardelic, &action);
-    if (object == nullptr) throw nb::python_error();
-    return nb::steal(object);
-  }
+  OneCaller claim() { return OneCaller(busy_, "ISMCTSPlayer is already deciding"); }
 
   ISMCTSPlayer player_;
-  std::mutex busy_;
+  std::atomic<bool> busy_{false};
 };
-
-std::uint64_t to_u64(nb::handle value, const char* name) {
-  if (!PyLong_Check(value.ptr())) {
-    throw nb::type_error((std::string(name) + " must be an int or None").c_str());
-  }
-  unsigned long long number = PyLong_AsUnsignedLongLong(value.ptr());
-  if (number == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    throw std::invalid_argument(std::string(name) + " must be between 0 and 2**64 - 1");
-  }
-  return number;
-}
 
 ISMCTSSettings make_settings(std::optional<double> time_ms, nb::handle iterations,
                              std::int64_t threads, nb::handle seed, double exploration,
@@ -121,12 +95,12 @@ ISMCTSSettings make_settings(std::optional<double> time_ms, nb::handle iteration
   ISMCTSSettings s;
   s.time_ms = time_ms;
   if (!iterations.is_none()) {
-    s.iterations = to_u64(iterations, "iterations");
+    s.iterations = vardelic::python::shared::to_u64(iterations, "iterations");
     if (*s.iterations == 0) throw std::invalid_argument("iterations must be at least 1");
   }
   if (threads < 1) throw std::invalid_argument("threads must be at least 1");
   s.threads = static_cast<std::size_t>(threads);
-  if (!seed.is_none()) s.seed = to_u64(seed, "seed");
+  s.seed = vardelic::python::shared::to_seed(seed);
   s.exploration = exploration;
   if (rollout == "heuristic") {
     s.rollout = RolloutPolicy::Heuristic;
@@ -166,10 +140,7 @@ Settings (keyword only):
 }  // namespace
 
 NB_MODULE(_native, m) {
-  g_vardelic = PyImport_ImportModule("vardelic");
-  if (g_vardelic == nullptr) throw nb::python_error();
-  g_api = vardelic::python::ImportCApi();
-  if (g_api == nullptr) throw nb::python_error();
+  vardelic::python::shared::vardelic_module();  // a player needs vardelic: import it now
 
   nb::class_<PlayerObject>(m, "ISMCTSPlayer", kClassDoc)
       .def(

@@ -5,6 +5,7 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "python/capi/vardelic_capi.h"
+#include "python/capi/nanobind_shared.h"
 #include "rl/action_ids.h"
 #include "rl/episode.h"
 #include "rl/observation.h"
@@ -30,40 +31,10 @@ using Vector = nb::ndarray<nb::numpy, float, nb::ndim<1>>;
 using Matrix = nb::ndarray<nb::numpy, float, nb::ndim<2>>;
 using MaskMatrix = nb::ndarray<nb::numpy, std::int8_t, nb::ndim<2>>;
 
-// The `vardelic` module and its C API, imported on first use: Game and VectorEnv work
-// without it.
-struct Bridge {
-  PyObject* module;
-  const python::CApi* api;
-};
-
-const Bridge& bridge() {
-  static Bridge bridge{nullptr, nullptr};
-  if (bridge.api == nullptr) {
-    // Kept for the life of the process, as the interpreter keeps the module itself.
-    PyObject* module = PyImport_ImportModule("vardelic");
-    if (module == nullptr) throw nb::python_error();
-    const python::CApi* api = python::ImportCApi();
-    if (api == nullptr) {
-      Py_DECREF(module);
-      throw nb::python_error();
-    }
-    bridge = {module, api};
-  }
-  return bridge;
-}
-
-game::StateEnum state_of(nb::handle object) {
-  game::StateEnum state = game::State<1>{};
-  if (bridge().api->copy_state(object.ptr(), &state) != 0) throw nb::python_error();
-  return state;
-}
-
-nb::object action_object(const game::Action& action) {
-  PyObject* object = bridge().api->new_action(bridge().module, &action);
-  if (object == nullptr) throw nb::python_error();
-  return nb::steal(object);
-}
+using python::shared::action_object;
+using python::shared::OneCaller;
+using python::shared::state_of;
+using python::shared::to_seed;
 
 // A new array of `size` elements that Python owns.
 template <typename T>
@@ -71,24 +42,6 @@ nb::ndarray<nb::numpy, T, nb::ndim<1>> new_array(std::size_t size) {
   T* data = new T[size]();
   nb::capsule owner(data, [](void* p) noexcept { delete[] static_cast<T*>(p); });
   return nb::ndarray<nb::numpy, T, nb::ndim<1>>(data, {size}, owner);
-}
-
-std::optional<std::uint64_t> to_seed(nb::handle seed) {
-  if (seed.is_none()) return std::nullopt;
-  if (PyBool_Check(seed.ptr()) || !PyIndex_Check(seed.ptr())) {
-    throw nb::type_error(
-        ("seed must be None or an int, not " + std::string(nb::type_name(seed.type()).c_str()))
-            .c_str());
-  }
-  nb::object number = nb::steal(PyNumber_Index(seed.ptr()));
-  if (!number) throw nb::python_error();
-  const unsigned long long value = PyLong_AsUnsignedLongLong(number.ptr());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    throw nb::value_error(
-        ("seed must lie in [0, 2**64), got " + std::string(nb::str(number).c_str())).c_str());
-  }
-  return value;
 }
 
 // An action id: any integer (numpy's too). One beyond the int64 range is kept as the nearest
@@ -131,13 +84,17 @@ nb::tuple encode_episode(const AnyEpisode& episode) {
   return nb::make_tuple(observation, mask);
 }
 
-// A VectorEnv and the staging room for the ids of one step.
+// A VectorEnv and the staging room for the ids of one step. A call holds `busy` from before
+// it stages the ids until the step is done, so that a second thread cannot overwrite them while
+// the first steps without the interpreter lock.
 struct BoundVectorEnv {
   BoundVectorEnv(std::size_t envs, std::size_t players, std::optional<std::uint64_t> seed,
                  std::size_t threads)
       : env(envs, players, seed, threads), actions(envs) {}
+  OneCaller claim() { return OneCaller(busy, "VectorEnv is already in use by another thread"); }
   VectorEnv env;
   std::vector<std::int64_t> actions;
+  std::atomic<bool> busy{false};
 };
 
 template <typename T>
@@ -299,10 +256,7 @@ NB_MODULE(_vardelic_rl, m) {
       .def(
           "state",
           [](const AnyEpisode& self) {
-            const game::StateEnum state = self.state();
-            PyObject* object = bridge().api->new_state(bridge().module, &state);
-            if (object == nullptr) throw nb::python_error();
-            return nb::steal(object);
+            return python::shared::state_object(self.state());
           },
           "The position as a vardelic PyState (a copy).")
       .def("__str__", &AnyEpisode::text)
@@ -330,6 +284,7 @@ NB_MODULE(_vardelic_rl, m) {
           "reset",
           [](BoundVectorEnv& self, nb::handle seed) {
             const auto value = to_seed(seed);
+            OneCaller claim = self.claim();
             {
               nb::gil_scoped_release release;
               self.env.reset(value);
@@ -341,6 +296,7 @@ NB_MODULE(_vardelic_rl, m) {
       .def(
           "step",
           [](BoundVectorEnv& self, nb::handle actions) {
+            OneCaller claim = self.claim();
             read_actions(actions, self.actions);
             {
               nb::gil_scoped_release release;
