@@ -1,7 +1,17 @@
+from typing import ClassVar, NamedTuple
+
 from vardelic import PyState
 from vardelic.actions import _Action
 
+class _Setting(NamedTuple):
+    name: str
+    type: str
+    default: float | int | str | bool | None
+    check: str
+    help: str
+
 class ISMCTSPlayer:
+    SETTINGS: ClassVar[tuple[_Setting, ...]]
     def __init__(
         self,
         *,

@@ -9,11 +9,9 @@ import sys
 from rich.console import Console
 
 from .errors import Interrupted, SetupError, UsageError
-from .teams import SEAT_HELP
+from .teams import seat_help
 
-EPILOG = (
-    SEAT_HELP
-    + """
+EPILOG = """
 Every team plays the same deals: game i uses seed BASE+i for all teams, and
 random seats draw seeds from the game seed, so random-only runs repeat
 exactly. The first team is the reference of the paired differences.
@@ -31,7 +29,6 @@ Exit status: 0 all games played, 1 some games failed (their errors are
 in the table and the --out file), 2 bad arguments or no engine, 3 some
 games could not be run (lost workers; rerun with --resume), 130 interrupted.
 """
-)
 
 
 def _say(message: str) -> None:
@@ -44,7 +41,7 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Play teams of players on the same deals and compare their scores\n"
         "(enemies defeated, a win counting 12).",
-        epilog=EPILOG,
+        epilog=seat_help() + EPILOG,
     )
     parser.add_argument(
         "--team",

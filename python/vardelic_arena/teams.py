@@ -12,6 +12,7 @@ import importlib.util
 import os
 import re
 import sys
+import textwrap
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -21,7 +22,7 @@ MAX_SEATS = 4
 U32_MAX = 2**32 - 1
 VALID_POLICIES = (0, 2, 3, 4)
 
-SEAT_HELP = """\
+_SEAT_HELP = """\
 Seats (a team is 1 to 4 of them, separated by commas):
   random                 uniformly random player; its seed is derived from the
                          game seed and the seat index, so deals are repeatable
@@ -35,15 +36,7 @@ Seats (a team is 1 to 4 of them, separated by commas):
                          a bare number is the playout count: mcts(200)
   ismcts                 information-set tree search player (vardelic_agents)
   ismcts(SETTINGS)       the keys of its constructor, KEY=VALUE separated by commas:
-                           time_ms=X       wall time per decision    [none]
-                           iterations=N    iterations per decision   [2000 without time_ms]
-                           threads=N       search threads            [1]
-                           seed=N          generator seed   [from the game seed and seat]
-                           exploration=X   UCB1 constant             [0.5]
-                           rollout=R       heuristic or random       [heuristic]
-                           epsilon=X       random share of rollouts  [0.1]
-                           widening=B      progressive widening      [true]
-                           reuse=B         keep the subtree played   [true]
+{ismcts_settings}
                          e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)
   py:MODULE:CLASS        your own player class, constructed without
                          arguments; MODULE is importable from the current
@@ -101,34 +94,54 @@ class PySeat:
         return f"py:{self.module}:{self.cls}"
 
 
-# The constructor keys of ISMCTSPlayer, in canonical order, with their value readers.
-_ISMCTS_KEYS = (
-    "time_ms",
-    "iterations",
-    "threads",
-    "seed",
-    "exploration",
-    "rollout",
-    "epsilon",
-    "widening",
-    "reuse",
-)
+def _ismcts_settings() -> tuple:
+    """``ISMCTSPlayer.SETTINGS``: the one description of the ismcts seat's keys, in canonical
+    order (imported when first needed, so that the arena starts without vardelic_agents)."""
+    try:
+        from vardelic_agents import ISMCTSPlayer
+    except ImportError as err:
+        raise TeamError(
+            f"ismcts seats need vardelic_agents, which cannot be imported ({err})"
+        ) from None
+    return ISMCTSPlayer.SETTINGS
+
+
+def seat_help() -> str:
+    """The seat kinds and their settings, for ``vardelic-arena --help``."""
+    try:
+        settings = _ismcts_settings()
+    except TeamError as err:
+        rows = [f"                           ({err})"]
+    else:
+        rows = []
+        for setting in settings:
+            # The arena seeds an ismcts seat from the game seed and the seat, so games repeat.
+            default = "from game and seat" if setting.name == "seed" else _text(setting.default)
+            rows.append(f"{' ' * 27}{setting.name}={setting.check}  [{default}]")
+            rows += textwrap.wrap(
+                setting.help, 79, initial_indent=" " * 31, subsequent_indent=" " * 31
+            )
+    return _SEAT_HELP.format(ismcts_settings="\n".join(rows))
+
+
+def _text(value: Any) -> str:
+    """A setting's value as team texts write it."""
+    if value is None:
+        return "none"
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if not isinstance(value, float):
+        return str(value)
+    return repr(value).removesuffix(".0")
 
 
 @dataclass(frozen=True)
 class ISMCTSSeat:
-    # (key, value) pairs in _ISMCTS_KEYS order: only the settings the text gave.
+    # (key, value) pairs in ISMCTSPlayer.SETTINGS order: only the settings the text gave.
     settings: tuple[tuple[str, Any], ...] = ()
 
     def canonical(self) -> str:
-        def text(value: Any) -> str:
-            if isinstance(value, bool):
-                return "true" if value else "false"
-            if not isinstance(value, float):
-                return str(value)
-            return repr(value).removesuffix(".0")
-
-        body = ",".join(f"{key}={text(value)}" for key, value in self.settings)
+        body = ",".join(f"{key}={_text(value)}" for key, value in self.settings)
         return f"ismcts({body})" if body else "ismcts"
 
     def build(self, default_seed: int):
@@ -264,39 +277,44 @@ def _parse_mcts(body: str) -> MCTSSeat:
 _ISMCTS_HINT = "write e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)"
 
 
-def _ismcts_value(key: str, value: str) -> Any:
+def _ismcts_value(key: str, kind: str, value: str) -> Any:
+    """The text's value read as the setting's type says (its first, for "int | None")."""
+    kind, _, optional = kind.partition(" | ")
     lowered = value.lower()
+    if optional and lowered == "none":
+        return None
     try:
-        if key in ("iterations", "threads", "seed"):
+        if kind == "int":
             return int(value, 10)
-        if key in ("time_ms", "exploration", "epsilon"):
+        if kind == "float":
             return float(value)
     except ValueError:
         raise TeamError(f"ismcts setting {key}={value!r} is not a number; {_ISMCTS_HINT}") from None
-    if key in ("widening", "reuse"):
+    if kind == "bool":
         if lowered in _TRUE:
             return True
         if lowered in _FALSE:
             return False
         raise TeamError(f"ismcts setting {key}={value!r} must be true or false")
-    return lowered  # rollout: the player names the accepted values
+    return lowered  # a str: the player names the accepted values
 
 
 def _parse_ismcts(body: str) -> ISMCTSSeat:
+    kinds = {setting.name: setting.type for setting in _ismcts_settings()}
     settings: dict[str, Any] = {}
     for item in (part.strip() for part in body.split(",")) if body.strip() else ():
         raw_key, sep, value = (part.strip() for part in item.partition("="))
         if not sep:
             raise TeamError(f"ismcts setting {item!r} needs the form KEY=VALUE; {_ISMCTS_HINT}")
         key = raw_key.lower()
-        if key not in _ISMCTS_KEYS:
+        if key not in kinds:
             raise TeamError(
-                f"unknown ismcts setting {raw_key!r}; known settings: " + ", ".join(_ISMCTS_KEYS)
+                f"unknown ismcts setting {raw_key!r}; known settings: " + ", ".join(kinds)
             )
         if key in settings:
             raise TeamError(f"ismcts setting {key} is given twice in ismcts({body})")
-        settings[key] = _ismcts_value(key, value)
-    return ISMCTSSeat(tuple((key, settings[key]) for key in _ISMCTS_KEYS if key in settings))
+        settings[key] = _ismcts_value(key, kinds[key], value)
+    return ISMCTSSeat(tuple((key, settings[key]) for key in kinds if key in settings))
 
 
 _PY_HINT = (

@@ -3,10 +3,11 @@
 import statistics
 import threading
 import time
+from pathlib import Path
 
 import pytest
 from vardelic_arena import evaluate, parse_team
-from vardelic_arena.teams import ISMCTSSeat, TeamError, check_team
+from vardelic_arena.teams import ISMCTSSeat, TeamError, check_team, seat_help
 
 vardelic = pytest.importorskip("vardelic")
 agents = pytest.importorskip("vardelic_agents")
@@ -207,3 +208,43 @@ def test_arena_plays_ismcts_seats_repeatably():
     ]
     assert plays[0] == plays[1]
     assert all(r["error"] is None and r["decisions"] > 0 for r in runs[0].records)
+
+
+# --- one description of the settings ----------------------------------------
+
+
+def test_the_settings_table_is_the_constructors_own():
+    settings = ISMCTSPlayer.SETTINGS
+    defaults = {s.name: s.default for s in settings}
+    assert repr(ISMCTSPlayer(**{**defaults, "iterations": 9})) == repr(ISMCTSPlayer(iterations=9))
+    ((signature, _, _),) = ISMCTSPlayer.__init__.__nb_signature__
+    assert (
+        signature
+        == "def __init__(self, *, "
+        + ", ".join(f"{s.name}: {s.type} = {s.default!r}" for s in settings)
+        + ") -> None"
+    )
+    for setting in settings:
+        assert setting.name in ISMCTSPlayer.__doc__ and setting.help in ISMCTSPlayer.__doc__
+
+
+def test_the_readme_table_agrees_with_the_settings():
+    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text()
+    table = readme.split("| Setting | Default | Meaning |\n|---|---|---|\n", 1)[1].split("\n\n")[0]
+    rows = [line.split(" | ")[:2] for line in table.splitlines()]
+    assert [(name.strip("| `"), default.strip("`")) for name, default in rows] == [
+        (s.name, repr(s.default)) for s in ISMCTSPlayer.SETTINGS
+    ]
+
+
+@pytest.mark.parametrize("setting", ISMCTSPlayer.SETTINGS, ids=lambda s: s.name)
+def test_the_arena_seat_reads_every_setting_from_the_table(setting):
+    text = str(setting.default).lower()  # None, True, 1, 0.5, heuristic as a team text writes them
+    seat = parse_team(f"ismcts({setting.name}={text})").seats[0]
+    assert seat == ISMCTSSeat(((setting.name, setting.default),))
+    assert parse_team(seat.canonical()).seats[0] == seat
+    seat.build(0)  # the player takes what the seat read
+    help_text = seat_help()
+    assert f"{setting.name}={setting.check}" in help_text
+    with pytest.raises(TeamError, match=", ".join(s.name for s in ISMCTSPlayer.SETTINGS)):
+        parse_team("ismcts(budget=3)")

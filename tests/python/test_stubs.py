@@ -221,8 +221,9 @@ def check_native_class(node, cls):
         assert values == {name: member.value for name, member in cls.__members__.items()}
         return
     functions = {n.name: n for n in node.body if isinstance(n, ast.FunctionDef)}
+    attributes = {n.target.id for n in node.body if isinstance(n, ast.AnnAssign)}
     runtime = {n: v for n, v in vars(cls).items() if public(n) or n == "__init__"}
-    assert set(functions) == set(runtime), cls.__name__
+    assert set(functions) | attributes == set(runtime), cls.__name__
     for name, function in functions.items():
         assert is_property(function) == isinstance(runtime[name], property), (
             f"{cls.__name__}.{name}"
@@ -237,7 +238,7 @@ def test_native_stub_matches_runtime(module_name):
     tree = ast.parse(NATIVE_STUBS[module_name].read_text())
     declared = {}
     for node in tree.body:
-        if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)) and public(node.name):
             declared[node.name] = node
         elif isinstance(node, ast.AnnAssign):
             declared[node.target.id] = node

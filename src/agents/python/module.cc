@@ -6,11 +6,10 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
-#include <cmath>
-#include <cstdint>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -64,20 +63,7 @@ class PlayerObject {
     return out;
   }
 
-  std::string repr() const {
-    const ISMCTSSettings& s = player_.settings();
-    std::ostringstream out;
-    out << "ISMCTSPlayer(";
-    if (s.time_ms) out << "time_ms=" << *s.time_ms << ", ";
-    if (s.iterations) out << "iterations=" << *s.iterations << ", ";
-    out << "threads=" << s.threads << ", ";
-    if (s.seed) out << "seed=" << *s.seed << ", ";
-    out << "exploration=" << s.exploration << ", rollout='"
-        << (s.rollout == RolloutPolicy::Heuristic ? "heuristic" : "random")
-        << "', epsilon=" << s.epsilon << ", widening=" << (s.widening ? "True" : "False")
-        << ", reuse=" << (s.reuse ? "True" : "False") << ")";
-    return out.str();
-  }
+  const ISMCTSSettings& settings() const { return player_.settings(); }
 
  private:
   // The player decides for one caller at a time; a second caller (another thread, while the
@@ -88,34 +74,176 @@ class PlayerObject {
   std::atomic<bool> busy_{false};
 };
 
-ISMCTSSettings make_settings(std::optional<double> time_ms, nb::handle iterations,
-                             std::int64_t threads, nb::handle seed, double exploration,
-                             const std::string& rollout, double epsilon, bool widening,
-                             bool reuse) {
+// ---- The settings ---------------------------------------------------------------------------
+// One row per constructor keyword, in the constructor's order: its name, Python type, what it
+// accepts and its help text, how a value is read into ISMCTSSettings and read back. The
+// keywords, the signature, the defaults (read back from a default ISMCTSSettings), the
+// docstring, repr() and ISMCTSPlayer.SETTINGS (which vardelic-arena's ismcts(...) seat reads)
+// all come from this table. ISMCTSPlayer's own checks (ismcts_player.cc) refuse what lies
+// outside the ranges.
+
+[[noreturn]] void refuse(const char* name, const char* expected, nb::handle value) {
+  throw nb::type_error((std::string("ISMCTSPlayer(): incompatible function arguments: ") + name +
+                        " must be " + expected + ", not " + nb::type_name(value.type()).c_str())
+                           .c_str());
+}
+
+double read_float(const char* name, nb::handle value) {
+  if (PyBool_Check(value.ptr()) || !(PyFloat_Check(value.ptr()) || PyIndex_Check(value.ptr()))) {
+    refuse(name, "a number", value);
+  }
+  const double number = PyFloat_AsDouble(value.ptr());
+  if (number == -1.0 && PyErr_Occurred()) throw nb::python_error();
+  return number;
+}
+
+std::optional<double> read_optional_float(const char* name, nb::handle value) {
+  if (value.is_none()) return std::nullopt;
+  return read_float(name, value);
+}
+
+bool read_bool(const char* name, nb::handle value) {
+  if (!PyBool_Check(value.ptr())) refuse(name, "True or False", value);
+  return value.ptr() == Py_True;
+}
+
+std::optional<std::uint64_t> read_count(const char* name, nb::handle value) {
+  const auto count = vardelic::python::shared::to_u64(value, name);
+  if (count && *count == 0)
+    throw nb::value_error((std::string(name) + " must be at least 1").c_str());
+  return count;
+}
+
+// Below 1: refused here; above the most threads: left for ISMCTSPlayer's own check.
+std::size_t read_threads(nb::handle value) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) refuse("threads", "an int", value);
+  nb::object number = nb::steal(PyNumber_Index(value.ptr()));
+  if (!number) throw nb::python_error();
+  int overflow = 0;
+  const long long threads = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (threads == -1 && PyErr_Occurred()) throw nb::python_error();
+  if (overflow < 0 || (overflow == 0 && threads < 1)) {
+    throw nb::value_error("threads must be at least 1");
+  }
+  constexpr std::size_t kTooMany = ISMCTSPlayer::kMaxThreads + 1;
+  return overflow > 0 ? kTooMany : std::min(static_cast<std::size_t>(threads), kTooMany);
+}
+
+nb::object none_or(const auto& value) { return value ? nb::cast(*value) : nb::none(); }
+
+struct Setting {
+  const char* name;
+  const char* type;   // as the signature writes it
+  const char* check;  // what it accepts, for the help texts
+  const char* help;
+  void (*read)(ISMCTSSettings&, nb::handle);
+  nb::object (*get)(const ISMCTSSettings&);
+};
+
+static_assert(ISMCTSPlayer::kMaxThreads == 256 && ISMCTSPlayer::kDefaultIterations == 2000,
+              "the help texts below name these numbers");
+
+const Setting kSettings[] = {
+    {"time_ms", "float | None", "a positive number, or None", "wall time per decision",
+     [](ISMCTSSettings& s, nb::handle v) { s.time_ms = read_optional_float("time_ms", v); },
+     [](const ISMCTSSettings& s) { return none_or(s.time_ms); }},
+    {"iterations", "int | None", "at least 1, or None",
+     "iterations per decision over all threads; with neither budget, 2000",
+     [](ISMCTSSettings& s, nb::handle v) { s.iterations = read_count("iterations", v); },
+     [](const ISMCTSSettings& s) { return none_or(s.iterations); }},
+    {"threads", "int", "1 to 256",
+     "search threads, each with a tree of its own; their root statistics are pooled",
+     [](ISMCTSSettings& s, nb::handle v) { s.threads = read_threads(v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.threads); }},
+    {"seed", "int | None", "0 to 2**64 - 1, or None",
+     "seeds the decisions (None: fresh entropy); under an iteration budget they repeat",
+     [](ISMCTSSettings& s, nb::handle v) { s.seed = vardelic::python::shared::to_seed(v); },
+     [](const ISMCTSSettings& s) { return none_or(s.seed); }},
+    {"exploration", "float", "0 or more", "UCB1 constant, on scores scaled to 0..1",
+     [](ISMCTSSettings& s, nb::handle v) { s.exploration = read_float("exploration", v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.exploration); }},
+    {"rollout", "str", "'heuristic' or 'random'", "the rollout policy",
+     [](ISMCTSSettings& s, nb::handle v) {
+       if (!PyUnicode_Check(v.ptr())) refuse("rollout", "a str", v);
+       const std::string name = nb::cast<std::string>(v);
+       if (name == "heuristic") {
+         s.rollout = RolloutPolicy::Heuristic;
+       } else if (name == "random") {
+         s.rollout = RolloutPolicy::Random;
+       } else {
+         throw nb::value_error(
+             ("rollout must be 'heuristic' or 'random', not '" + name + "'").c_str());
+       }
+     },
+     [](const ISMCTSSettings& s) {
+       return nb::cast(s.rollout == RolloutPolicy::Heuristic ? "heuristic" : "random");
+     }},
+    {"epsilon", "float", "0 to 1", "share of uniformly random moves in heuristic rollouts",
+     [](ISMCTSSettings& s, nb::handle v) { s.epsilon = read_float("epsilon", v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.epsilon); }},
+    {"widening", "bool", "True or False", "progressive widening in heuristic order",
+     [](ISMCTSSettings& s, nb::handle v) { s.widening = read_bool("widening", v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.widening); }},
+    {"reuse", "bool", "True or False", "keep the subtree of the action played",
+     [](ISMCTSSettings& s, nb::handle v) { s.reuse = read_bool("reuse", v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.reuse); }},
+};
+
+std::string setting_names() {
+  std::string names;
+  for (const Setting& setting : kSettings)
+    names += (names.empty() ? "" : ", ") + std::string(setting.name);
+  return names;
+}
+
+ISMCTSSettings make_settings(nb::kwargs kwargs) {
   ISMCTSSettings s;
-  s.time_ms = time_ms;
-  if (!iterations.is_none()) {
-    s.iterations = vardelic::python::shared::to_u64(iterations, "iterations");
-    if (*s.iterations == 0) throw std::invalid_argument("iterations must be at least 1");
+  for (auto [key, value] : kwargs) {
+    const std::string name = nb::cast<std::string>(key);
+    const Setting* setting = nullptr;
+    for (const Setting& row : kSettings) {
+      if (name == row.name) setting = &row;
+    }
+    if (setting == nullptr) {
+      throw nb::type_error(("ISMCTSPlayer(): incompatible function arguments: unknown setting '" +
+                            name + "' (the settings are " + setting_names() + ")")
+                               .c_str());
+    }
+    setting->read(s, value);
   }
-  if (threads < 1) throw std::invalid_argument("threads must be at least 1");
-  s.threads = static_cast<std::size_t>(threads);
-  s.seed = vardelic::python::shared::to_seed(seed);
-  s.exploration = exploration;
-  if (rollout == "heuristic") {
-    s.rollout = RolloutPolicy::Heuristic;
-  } else if (rollout == "random") {
-    s.rollout = RolloutPolicy::Random;
-  } else {
-    throw std::invalid_argument("rollout must be 'heuristic' or 'random', not '" + rollout + "'");
-  }
-  s.epsilon = epsilon;
-  s.widening = widening;
-  s.reuse = reuse;
   return s;
 }
 
-constexpr const char* kClassDoc = R"(Information-set Monte-Carlo tree search player.
+std::string repr_of(const ISMCTSSettings& settings) {
+  std::string out = "ISMCTSPlayer(";
+  bool first = true;
+  for (const Setting& setting : kSettings) {
+    nb::object value = setting.get(settings);
+    if (value.is_none()) continue;
+    out += (first ? "" : ", ") + std::string(setting.name) + "=" + nb::repr(value).c_str();
+    first = false;
+  }
+  return out + ")";
+}
+
+// "def __init__(self, *, time_ms: float | None = None, ...) -> None", from the table.
+const char* init_signature() {
+  static const std::string signature = [] {
+    const ISMCTSSettings defaults;
+    std::string text = "def __init__(self, *";
+    for (const Setting& setting : kSettings) {
+      text += ", " + std::string(setting.name) + ": " + setting.type + " = " +
+              nb::repr(setting.get(defaults)).c_str();
+    }
+    return text + ") -> None";
+  }();
+  return signature.c_str();
+}
+
+const char* class_doc() {
+  static const std::string doc = [] {
+    const ISMCTSSettings defaults;
+    std::string text = R"(Information-set Monte-Carlo tree search player.
 
 One tree over what its player can see: every iteration deals the hidden cards
 again, descends only through actions legal in that deal (UCB1 with availability
@@ -125,39 +253,45 @@ Budget: time_ms (wall time per decision) and iterations, whichever runs out
 first; with neither, 2000 iterations. With threads=1 and a seed, decisions under
 an iteration budget are reproducible.
 
-Settings (keyword only):
-  time_ms      milliseconds per decision, or None
-  iterations   iterations per decision over all threads, or None
-  threads      search threads, each with a tree of its own (default 1)
-  seed         seed of the decisions' generator, or None for fresh entropy
-  exploration  UCB1 constant on scores scaled to [0, 1] (default 0.5)
-  rollout      'heuristic' (default) or 'random' rollouts
-  epsilon      share of random moves in heuristic rollouts (default 0.1)
-  widening     progressive widening in heuristic order (default True)
-  reuse        keep the subtree of the action played (default True)
+Settings (keyword only; ISMCTSPlayer.SETTINGS lists them):
 )";
+    for (const Setting& setting : kSettings) {
+      text += "  " + std::string(setting.name) + " = " + nb::repr(setting.get(defaults)).c_str() +
+              ": " + setting.help + " (" + setting.check + ")\n";
+    }
+    return text;
+  }();
+  return doc.c_str();
+}
+
+// ISMCTSPlayer.SETTINGS: a tuple of Setting(name, type, default, check, help) named tuples.
+nb::tuple settings_table() {
+  nb::object row = nb::module_::import_("collections")
+                       .attr("namedtuple")("Setting", "name type default check help");
+  const ISMCTSSettings defaults;
+  nb::list rows;
+  for (const Setting& setting : kSettings) {
+    rows.append(
+        row(setting.name, setting.type, setting.get(defaults), setting.check, setting.help));
+  }
+  return nb::tuple(rows);
+}
 
 }  // namespace
 
 NB_MODULE(_native, m) {
   vardelic::python::shared::vardelic_module();  // a player needs vardelic: import it now
 
-  nb::class_<PlayerObject>(m, "ISMCTSPlayer", kClassDoc)
-      .def(
-          "__init__",
-          [](PlayerObject* self, std::optional<double> time_ms, nb::handle iterations,
-             std::int64_t threads, nb::handle seed, double exploration, const std::string& rollout,
-             double epsilon, bool widening, bool reuse) {
-            new (self) PlayerObject(make_settings(time_ms, iterations, threads, seed, exploration,
-                                                  rollout, epsilon, widening, reuse));
-          },
-          nb::sig("def __init__(self, *, time_ms: float | None = None, iterations: int | None = "
-                  "None, threads: int = 1, seed: int | None = None, exploration: float = 0.5, "
-                  "rollout: str = 'heuristic', epsilon: float = 0.1, widening: bool = True, "
-                  "reuse: bool = True) -> None"),
-          nb::kw_only(), "time_ms"_a = nb::none(), "iterations"_a = nb::none(), "threads"_a = 1,
-          "seed"_a = nb::none(), "exploration"_a = 0.5, "rollout"_a = "heuristic",
-          "epsilon"_a = 0.1, "widening"_a = true, "reuse"_a = true)
+  nb::class_<PlayerObject> cls(m, "ISMCTSPlayer", class_doc());
+  cls.def_prop_ro_static(
+      "SETTINGS", [table = settings_table()](nb::handle) { return table; },
+      "The settings as Setting(name, type, default, check, help), in the constructor's order.");
+  cls.def(
+         "__init__",
+         [](PlayerObject* self, nb::kwargs kwargs) {
+           new (self) PlayerObject(make_settings(kwargs));
+         },
+         nb::sig(init_signature()))
       .def("play", &PlayerObject::play, "state"_a,
            "Choose an action for the player to move in the given state.")
       .def("ranked_actions", &PlayerObject::ranked_actions,
@@ -165,5 +299,5 @@ NB_MODULE(_native, m) {
            "the first is what play() returned. Empty before the first decision.")
       .def("last_decision", &PlayerObject::last_decision,
            "What the last decision spent: iterations, reused_visits and milliseconds.")
-      .def("__repr__", &PlayerObject::repr);
+      .def("__repr__", [](const PlayerObject& self) { return repr_of(self.settings()); });
 }
