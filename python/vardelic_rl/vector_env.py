@@ -22,13 +22,16 @@ from . import _common
 class VardelicVectorEnv(gymnasium.vector.VectorEnv):
     """``num_envs`` games of ``num_players`` seats, stepped together on ``num_threads`` threads.
 
+    The Gymnasium vector environment (spaces, ``infos``, same-step autoreset) over the native
+    batch :class:`vardelic_rl.VectorEnv`, which steps the games in C++ and has no Gymnasium layer.
+
     Each row is the view of its game's player to move; ``infos["action_mask"]`` holds the
-    ``[num_envs, NUM_ACTIONS]`` int8 masks. Rewards are the enemies each step defeated. A game restarts
-    in the step that ends it (Gymnasium's same-step autoreset): that step returns the finished
-    game's reward and ``terminations[i] = True`` with the new game's observation and mask. The
-    final observation is not kept (``infos`` has no ``final_obs``): a finished game has no
-    future, so no trainer needs its value. Nothing is ever truncated. An illegal id raises
-    ValueError and no game moves (the README's table "Illegal ids").
+    ``[num_envs, NUM_ACTIONS]`` int8 masks. Rewards are the enemies each step defeated. A game
+    restarts in the step that ends it (Gymnasium's same-step autoreset): that step returns the
+    reward of the step that finished the game and ``terminations[i] = True`` with the new game's
+    observation and mask. The final observation is not kept (``infos`` has no ``final_obs``): a
+    finished game has no future, so no trainer needs its value. Nothing is ever truncated. An
+    illegal id raises ValueError and no game moves (the README's table "Illegal ids").
 
     ``reset(seed=s)`` deals game ``i``'s ``k``-th episode from ``B + i + k * num_envs``, with
     ``B`` drawn from the environment's generator seeded with ``s``: game 0's first deal equals

@@ -6,7 +6,7 @@
 // submodules reachable only as attributes, classes outside `__all__`), and a binding library
 // would write its own texts, signatures and enum types. The other modules bind with nanobind
 // (src/rl/python, src/agents/python) and reach this module's states only through the capsule
-// (python/capi).
+// (python/capsule).
 #include <Python.h>
 
 #include "python/boxed.h"
@@ -44,7 +44,7 @@ int Exec(PyObject* module) {
     // Reachable as vardelic.EngineError, but not part of the public name list.
     CheckStatus(PyModule_AddObjectRef(module, "EngineError", state.engine_error));
     // For the other extension modules of the distribution; not part of the public name list.
-    AddCApi(module);
+    AddCapsuleApi(module);
     return 0;
   });
 }

@@ -47,7 +47,7 @@ void AddActionTypes(PyObject* module, PyObject* target, ModuleState& state);
 void AddStateTypes(PyObject* module, ModuleState& state);
 void AddPlayerTypes(PyObject* module, PyObject* target, ModuleState& state);
 void AddGameType(PyObject* module, ModuleState& state);
-// The capsule `_C_API` (python/capi/vardelic_capi.h).
-void AddCApi(PyObject* module);
+// The capsule `_C_API` (python/capsule/capsule_api.h).
+void AddCapsuleApi(PyObject* module);
 
 }  // namespace vardelic::python

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "agents/ismcts_player.h"
-#include "python/capi/nanobind_shared.h"
+#include "python/capsule/nanobind_shared.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "python/capi/nanobind_shared.h"
+#include "python/capsule/nanobind_shared.h"
 #include "rl/action_ids.h"
 #include "rl/episode.h"
 #include "rl/observation.h"
@@ -255,9 +255,7 @@ NB_MODULE(_vardelic_rl, m) {
           "vardelic's action objects.")
       .def(
           "state",
-          [](const AnyEpisode& self) {
-            return python::shared::state_object(self.state());
-          },
+          [](const AnyEpisode& self) { return python::shared::state_object(self.state()); },
           "The position as a vardelic PyState (a copy).")
       .def("__str__", &AnyEpisode::text)
       .def("__repr__", [](const AnyEpisode& self) {
@@ -267,8 +265,11 @@ NB_MODULE(_vardelic_rl, m) {
                ", done=" + (self.done() ? "True" : "False") + ")";
       });
 
-  nb::class_<BoundVectorEnv>(m, "VectorEnv",
-                             "VectorEnv(num_envs, num_players, seed=None, num_threads=1)")
+  nb::class_<BoundVectorEnv>(
+      m, "VectorEnv",
+      "VectorEnv(num_envs, num_players, seed=None, num_threads=1): the native batch of games,\n"
+      "stepped in C++ and handing out its own arrays. It is no Gymnasium environment:\n"
+      "vardelic_rl.VardelicVectorEnv wraps it as a gymnasium.vector.VectorEnv.")
       .def(
           "__init__",
           [](BoundVectorEnv* self, long long num_envs, long long num_players, nb::handle seed,

@@ -1,9 +1,10 @@
-// The capsule behind python/capi/vardelic_capi.h.
+// The capsule behind python/capsule/capsule_api.h.
+#include "python/capsule/capsule_api.h"
+
 #include <variant>
 
 #include "python/borrow.h"
 #include "python/boxed.h"
-#include "python/capi/vardelic_capi.h"
 #include "python/objects.h"
 
 namespace vardelic::python {
@@ -39,8 +40,8 @@ PyObject* NewStateObject(PyObject* module, const game::StateEnum* state) {
   return Guard(nullptr, [&] { return NewPyState(StateOfModule(module), *state).release(); });
 }
 
-constexpr CApi kCApi = {
-    .version = kCApiVersion,
+constexpr CapsuleApi kCapsuleApi = {
+    .version = kCapsuleApiVersion,
     .state_enum_size = sizeof(game::StateEnum),
     .copy_state = CopyState,
     .new_action = NewActionObject,
@@ -49,8 +50,8 @@ constexpr CApi kCApi = {
 
 }  // namespace
 
-void AddCApi(PyObject* module) {
-  Ref capsule = Check(PyCapsule_New(const_cast<CApi*>(&kCApi), kCApiCapsuleName, nullptr));
+void AddCapsuleApi(PyObject* module) {
+  Ref capsule = Check(PyCapsule_New(const_cast<CapsuleApi*>(&kCapsuleApi), kCapsuleName, nullptr));
   CheckStatus(PyModule_AddObjectRef(module, "_C_API", capsule.get()));
 }
 

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "python/capi/vardelic_capi.h"
+#include "python/capsule/capsule_api.h"
 
 namespace vardelic::python::shared {
 
@@ -24,18 +24,18 @@ namespace nb = nanobind;
 inline std::optional<std::uint64_t> to_u64(nb::handle value, const char* name) {
   if (value.is_none()) return std::nullopt;
   if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
-    throw nb::type_error((std::string(name) + " must be an int or None, not " +
-                          nb::type_name(value.type()).c_str())
-                             .c_str());
+    throw nb::type_error(
+        (std::string(name) + " must be an int or None, not " + nb::type_name(value.type()).c_str())
+            .c_str());
   }
   nb::object number = nb::steal(PyNumber_Index(value.ptr()));
   if (!number) throw nb::python_error();
   const unsigned long long result = PyLong_AsUnsignedLongLong(number.ptr());
   if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     PyErr_Clear();
-    throw nb::value_error((std::string(name) + " must be between 0 and 2**64 - 1, got " +
-                           nb::str(number).c_str())
-                              .c_str());
+    throw nb::value_error(
+        (std::string(name) + " must be between 0 and 2**64 - 1, got " + nb::str(number).c_str())
+            .c_str());
   }
   return result;
 }
@@ -65,7 +65,7 @@ class OneCaller {
 // process (the interpreter keeps the module itself; objects made here may outlive any import).
 struct Vardelic {
   PyObject* module;
-  const CApi* api;
+  const CapsuleApi* api;
 };
 
 inline const Vardelic& vardelic_module() {
@@ -73,7 +73,7 @@ inline const Vardelic& vardelic_module() {
   if (imported.api == nullptr) {
     PyObject* module = PyImport_ImportModule("vardelic");
     if (module == nullptr) throw nb::python_error();
-    const CApi* api = ImportCApi();
+    const CapsuleApi* api = ImportCapsuleApi();
     if (api == nullptr) {
       Py_DECREF(module);
       throw nb::python_error();

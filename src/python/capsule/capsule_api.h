@@ -1,10 +1,11 @@
 #pragma once
 
-// The C API that `vardelic` shares with the other extension modules of this distribution, in
-// the interpreter's standard way: a capsule named "vardelic._C_API", stored as the module's
-// attribute `_C_API` (outside `__all__`). The modules are built from one checkout by one
-// compiler, so game values cross by pointer; `ImportCApi` still refuses a capsule whose version
-// or state size differs, rather than reading a foreign layout.
+// The capsule API: what `vardelic` shares with the other extension modules of this
+// distribution, in the interpreter's standard way: a capsule named "vardelic._C_API" (the
+// name CPython's own modules use for theirs), stored as the module's attribute `_C_API`
+// (outside `__all__`). "C API" alone means CPython's; this is ours. The modules are built from one
+// checkout by one compiler, so game values cross by pointer; `ImportCapsuleApi` still refuses a
+// capsule whose version or state size differs, rather than reading a foreign layout.
 //
 // Every function needs the interpreter lock. Failures return -1 or nullptr with a Python
 // exception set; no C++ exception crosses the capsule.
@@ -16,10 +17,10 @@
 
 namespace vardelic::python {
 
-inline constexpr const char* kCApiCapsuleName = "vardelic._C_API";
-inline constexpr unsigned kCApiVersion = 1;
+inline constexpr const char* kCapsuleName = "vardelic._C_API";
+inline constexpr unsigned kCapsuleApiVersion = 1;
 
-struct CApi {
+struct CapsuleApi {
   unsigned version;
   unsigned state_enum_size;  // sizeof(game::StateEnum) where the capsule was built
   // Copies the game state held by a PyState into *out, under a shared borrow of the object.
@@ -33,10 +34,10 @@ struct CApi {
 };
 
 // Imports `vardelic` and its capsule: the API, or nullptr with ImportError set.
-inline const CApi* ImportCApi() {
-  const auto* api = static_cast<const CApi*>(PyCapsule_Import(kCApiCapsuleName, 0));
+inline const CapsuleApi* ImportCapsuleApi() {
+  const auto* api = static_cast<const CapsuleApi*>(PyCapsule_Import(kCapsuleName, 0));
   if (api != nullptr &&
-      (api->version != kCApiVersion || api->state_enum_size != sizeof(game::StateEnum))) {
+      (api->version != kCapsuleApiVersion || api->state_enum_size != sizeof(game::StateEnum))) {
     PyErr_SetString(PyExc_ImportError,
                     "vardelic._C_API comes from another build of vardelic; reinstall the package");
     return nullptr;
