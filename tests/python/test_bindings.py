@@ -1,4 +1,4 @@
-"""What the two nanobind modules share (src/python/capi/nanobind_shared.h): one rule for seed
+"""What the two nanobind modules share (src/python/capsule/nanobind_shared.h): one rule for seed
 arguments, and a second caller refused while the first works without the interpreter lock."""
 
 import threading
