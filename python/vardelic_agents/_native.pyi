@@ -3,7 +3,7 @@ from typing import ClassVar, NamedTuple
 from vardelic import PyState
 from vardelic.actions import _Action
 
-class _Setting(NamedTuple):
+class Setting(NamedTuple):
     name: str
     type: str
     default: float | int | str | bool | None
@@ -11,7 +11,7 @@ class _Setting(NamedTuple):
     help: str
 
 class ISMCTSPlayer:
-    SETTINGS: ClassVar[tuple[_Setting, ...]]
+    SETTINGS: ClassVar[tuple[Setting, ...]]
     def __init__(
         self,
         *,

@@ -1,5 +1,6 @@
 """ISMCTSPlayer through the Python player protocol, and its arena seat."""
 
+import pickle
 import statistics
 import threading
 import time
@@ -215,6 +216,7 @@ def test_arena_plays_ismcts_seats_repeatably():
 
 def test_the_settings_table_is_the_constructors_own():
     settings = ISMCTSPlayer.SETTINGS
+    assert pickle.loads(pickle.dumps(settings)) == settings  # e.g. to a worker process
     defaults = {s.name: s.default for s in settings}
     assert repr(ISMCTSPlayer(**{**defaults, "iterations": 9})) == repr(ISMCTSPlayer(iterations=9))
     ((signature, _, _),) = ISMCTSPlayer.__init__.__nb_signature__

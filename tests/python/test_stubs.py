@@ -211,6 +211,10 @@ def is_property(node):
 
 
 def check_native_class(node, cls):
+    if isinstance(cls, type) and issubclass(cls, tuple):  # a named tuple: the same fields
+        fields = tuple(n.target.id for n in node.body if isinstance(n, ast.AnnAssign))
+        assert fields == cls._fields, cls.__name__
+        return
     if isinstance(cls, type) and issubclass(cls, enum.Enum):
         values = {
             t.id: ast.literal_eval(n.value)

@@ -3,7 +3,6 @@
 // answers with the action object vardelic itself would make.
 
 #include <nanobind/nanobind.h>
-#include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
 #include <algorithm>
@@ -109,8 +108,9 @@ bool read_bool(const char* name, nb::handle value) {
 
 std::optional<std::uint64_t> read_count(const char* name, nb::handle value) {
   const auto count = vardelic::python::shared::to_u64(value, name);
-  if (count && *count == 0)
+  if (count && *count == 0) {
     throw nb::value_error((std::string(name) + " must be at least 1").c_str());
+  }
   return count;
 }
 
@@ -191,8 +191,9 @@ const Setting kSettings[] = {
 
 std::string setting_names() {
   std::string names;
-  for (const Setting& setting : kSettings)
+  for (const Setting& setting : kSettings) {
     names += (names.empty() ? "" : ", ") + std::string(setting.name);
+  }
   return names;
 }
 
@@ -264,10 +265,13 @@ Settings (keyword only; ISMCTSPlayer.SETTINGS lists them):
   return doc.c_str();
 }
 
-// ISMCTSPlayer.SETTINGS: a tuple of Setting(name, type, default, check, help) named tuples.
-nb::tuple settings_table() {
+// ISMCTSPlayer.SETTINGS: a tuple of Setting(name, type, default, check, help) named tuples
+// (the class is the module's `Setting`, so that rows pickle).
+nb::tuple settings_table(nb::module_& module) {
   nb::object row = nb::module_::import_("collections")
-                       .attr("namedtuple")("Setting", "name type default check help");
+                       .attr("namedtuple")("Setting", "name type default check help",
+                                           "module"_a = "vardelic_agents._native");
+  module.attr("Setting") = row;
   const ISMCTSSettings defaults;
   nb::list rows;
   for (const Setting& setting : kSettings) {
@@ -284,7 +288,7 @@ NB_MODULE(_native, m) {
 
   nb::class_<PlayerObject> cls(m, "ISMCTSPlayer", class_doc());
   cls.def_prop_ro_static(
-      "SETTINGS", [table = settings_table()](nb::handle) { return table; },
+      "SETTINGS", [table = settings_table(m)](nb::handle) { return table; },
       "The settings as Setting(name, type, default, check, help), in the constructor's order.");
   cls.def(
          "__init__",
