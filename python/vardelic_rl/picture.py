@@ -205,7 +205,8 @@ def draw(observation: np.ndarray, player: int = 0, outcome: str | None = None) -
     for k in range(1, num_players):
         y = 66 + 44 * (k - 1)
         count = int(sizes[k - 1])
-        _text(image, (490, y), f"Player {(player + k) % num_players}: {count} cards", 14, INK)
+        cards = "card" if count == 1 else "cards"
+        _text(image, (490, y), f"Player {(player + k) % num_players}: {count} {cards}", 14, INK)
         for c in range(count):
             pen.rounded_rectangle(
                 (490 + 14 * c, y + 19, 501 + 14 * c, y + 35),
