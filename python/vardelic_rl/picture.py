@@ -4,8 +4,8 @@
 uint8 array: the seat's hand card by card, the enemy with its health and attack, the tavern,
 castle and discard piles, the cards played against the enemy and the other hands' sizes. The
 observation holds exactly what the seat may know, so the picture shows nothing more. The
-environments' ``render_mode="rgb_array"`` returns it; at about a millisecond a frame it keeps
-up with video recording.
+environments' ``render_mode="rgb_array"`` returns it. Card faces and strings are rasterised
+once and pasted after, so a frame costs a few milliseconds, enough for video recording.
 """
 
 from __future__ import annotations

@@ -109,15 +109,13 @@ class VardelicVecEnv(VecEnv):
         infos: list[dict[str, Any]] = [{} for _ in range(self.num_envs)]
         finished = np.flatnonzero(terminations)
         if finished.size:
-            final = self._batch.final_observations()
+            final = self._batch.final_observations()[finished]  # a copy: rows are its own
             elapsed = round(time.time() - self._start, 6)
-            for i in finished:
-                infos[i]["terminal_observation"] = final[i].copy()
-                infos[i]["episode"] = {
-                    "r": float(self._returns[i]),
-                    "l": int(self._lengths[i]),
-                    "t": elapsed,
-                }
+            scores = self._returns[finished].tolist()
+            lengths = self._lengths[finished].tolist()
+            for row, i in enumerate(finished.tolist()):
+                infos[i]["terminal_observation"] = final[row]
+                infos[i]["episode"] = {"r": scores[row], "l": lengths[row], "t": elapsed}
             self._returns[finished] = 0.0
             self._lengths[finished] = 0
         return observations.copy(), rewards.copy(), terminations.copy(), infos
@@ -148,6 +146,8 @@ class VardelicVecEnv(VecEnv):
                 f"VardelicVecEnv's games have no method {method_name!r} (only 'action_masks')"
             )
         masks = self.action_masks()
+        if indices is None:
+            return list(masks)  # one row per game, the way sb3-contrib stacks them
         return [masks[i] for i in self._get_indices(indices)]
 
     def env_is_wrapped(self, wrapper_class: type, indices: VecEnvIndices = None) -> list[bool]:
