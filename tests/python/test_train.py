@@ -10,6 +10,7 @@ from pathlib import Path
 import gymnasium
 import numpy as np
 import pytest
+import vardelic_rl
 
 if os.environ.get("VARDELIC_SANITIZER"):
     pytest.skip(
@@ -51,6 +52,42 @@ def test_checkers_pass_with_the_picture_render(num_players, capsys):
         env.step(random_legal(env.action_masks()[None], np.random.default_rng(0))[0])
     last = env.render()
     assert last.shape == first.shape and not np.array_equal(first, last)
+
+
+FIELDS = {name: (offset, length) for name, offset, length, _ in vardelic_rl.OBSERVATION_LAYOUT}
+
+
+@pytest.mark.parametrize(
+    "name, index, value",
+    [
+        ("enemy_health", 0, 3),
+        ("enemy_attack", 0, 7),
+        ("enemy_card", 11, 1),  # another enemy
+        ("pile_sizes", 0, 9),  # tavern deck
+        ("pile_sizes", 1, 9),  # discard pile
+        ("pile_sizes", 3, 2),  # castle
+        ("attack_cards", 52, 1),  # a jester played
+        ("other_hand_sizes", 0, 1),
+        ("hand_slots", 4, 1),  # the first card read as a jester
+        ("enemies_defeated", 0, 5),
+        ("discard_owed", 0, 4),
+    ],
+)
+def test_every_visible_field_shows_in_the_picture(name, index, value):
+    game = vardelic_rl.Game(2, seed=42)
+    observation = game.observation(game.current_player())
+    offset, length = FIELDS[name]
+    assert index < length
+    changed = observation.copy()
+    changed[offset + index] = value if observation[offset + index] != value else value + 1
+    if name == "enemy_card":
+        changed[offset : offset + length] = np.eye(length)[index]
+    if name == "discard_owed":  # shown while a discard is owed
+        for o in (observation, changed):
+            o[FIELDS["phase"][0] : FIELDS["phase"][0] + 3] = (0, 1, 0)
+    assert not np.array_equal(picture.draw(observation), picture.draw(changed))
+    with pytest.raises(ValueError, match="shape"):
+        picture.draw(observation[:-1])
 
 
 def test_make_vec_env_renders_by_default():
