@@ -27,14 +27,19 @@ def check_render_mode(render_mode: object, modes: list[str]) -> None:
         raise ValueError(f"render_mode must be None or one of {modes}, not {render_mode!r}")
 
 
-def render(game: vardelic_rl.Game, render_mode: str | None) -> str | None:
-    """The game's text for "ansi", printed for "human"; a warning without a render mode."""
+def render(game: vardelic_rl.Game, render_mode: str | None, player: int | None = None):
+    """The picture of the table from ``player``'s seat (default: the player to move) for
+    "rgb_array"; the game's text for "ansi", printed for "human"; a warning without a mode."""
     if render_mode is None:
         logger.warn(
             "render() without a render_mode: create the environment with "
-            "render_mode='ansi' or 'human'"
+            "render_mode='rgb_array', 'ansi' or 'human'"
         )
         return None
+    if render_mode == "rgb_array":
+        from . import picture  # Pillow loads only for pictures
+
+        return picture.draw_game(game, player)
     text = str(game)
     if render_mode == "human":
         print(text)

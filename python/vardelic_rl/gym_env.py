@@ -35,11 +35,12 @@ class VardelicEnv(gymnasium.Env):
     resets after it repeat. ``info`` holds ``action_mask`` (int8, ``NUM_ACTIONS`` entries, 1 = legal: the
     dtype ``action_space.sample(mask=...)`` asserts),
     ``player`` (the seat to move) and ``illegal_action``; :meth:`action_masks` gives the mask
-    as booleans for masked-action trainers. ``render_mode="ansi"`` makes :meth:`render` return
-    the state's text, ``"human"`` prints it.
+    as booleans for masked-action trainers. ``render_mode="rgb_array"`` makes :meth:`render`
+    return a picture of the table from the seat to move (:mod:`vardelic_rl.picture`), ``"ansi"``
+    the state's text, and ``"human"`` prints it.
     """
 
-    metadata: ClassVar[dict] = {"render_modes": ["ansi", "human"], "render_fps": 4}
+    metadata: ClassVar[dict] = {"render_modes": ["ansi", "human", "rgb_array"], "render_fps": 4}
 
     def __init__(self, num_players: int = 2, render_mode: str | None = None):
         self.num_players = _common.check_num_players(num_players)
@@ -98,8 +99,8 @@ class VardelicEnv(gymnasium.Env):
         """The legal ids as ``NUM_ACTIONS`` booleans (all False once the game is over)."""
         return self.game.action_mask().astype(bool)
 
-    def render(self) -> str | None:
-        return _common.render(self.game, self.render_mode)
+    def render(self) -> str | np.ndarray | None:
+        return _common.render(self.game, self.render_mode, self._player())
 
     def _player(self) -> int:
         return self._last_player if self._game.done else self._game.current_player()

@@ -85,7 +85,7 @@ class raw_env(AECEnv):
     """The unwrapped AEC environment; prefer :func:`env`."""
 
     metadata: ClassVar[dict] = {
-        "render_modes": ["human", "ansi"],
+        "render_modes": ["human", "ansi", "rgb_array"],
         "name": "vardelic_v0",
         "is_parallelizable": False,
         "render_fps": 4,
@@ -165,7 +165,7 @@ class raw_env(AECEnv):
         if self.render_mode == "human":
             self.render()
 
-    def render(self) -> str | None:
+    def render(self) -> str | np.ndarray | None:
         return _common.render(self.game, self.render_mode)
 
     def close(self) -> None:

@@ -50,7 +50,8 @@ VectorEnv::VectorEnv(std::size_t num_envs, std::size_t num_players,
       masks_(num_envs * kNumActions),
       rewards_(num_envs),
       terminations_(new bool[num_envs]()),
-      players_(num_envs) {
+      players_(num_envs),
+      final_observations_(num_envs * kObservationSize) {
   const std::uint64_t base = seed ? *seed : util::ChaCha12Rng::from_entropy().next_u64();
   for (std::size_t i = 0; i < num_envs_; ++i) next_seeds_[i] = base + i;
   fresh_ = false;
@@ -119,7 +120,12 @@ void VectorEnv::step(std::span<const std::int64_t> actions) {
           auto& env = envs[i];
           rewards_[i] = static_cast<float>(env.step(actions[i]));
           terminations_[i] = env.done();
-          if (env.done()) start_episode(env, i);
+          if (env.done()) {
+            // players_[i] still names the player who just moved.
+            const auto mover = static_cast<std::size_t>(players_[i]);
+            env.write_observation(mover, final_observations_.data() + i * kObservationSize);
+            start_episode(env, i);
+          }
           write_outputs(env, i);
         });
       },

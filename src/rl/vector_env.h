@@ -26,6 +26,8 @@ namespace vardelic::rl {
 //   rewards       enemies defeated by the last step (so an episode's return is its score)
 //   terminations  1 where the last step ended the game
 //   players       the player to move
+//   final_observations  where the last step ended a game, that game's last position from the
+//                 view of the player who made the last move (other rows hold older data)
 //
 // Automatic reset, same-step: a step that ends a game reports its reward and termination and
 // starts the game's next episode at once; the row's observation and mask are the new game's.
@@ -60,6 +62,7 @@ class VectorEnv {
   float* rewards() { return rewards_.data(); }
   bool* terminations() { return terminations_.get(); }
   std::int64_t* players() { return players_.data(); }
+  float* final_observations() { return final_observations_.data(); }
   // The seed of each game's current episode.
   std::uint64_t* seeds() { return seeds_.data(); }
 
@@ -97,6 +100,7 @@ class VectorEnv {
   std::vector<float> rewards_;
   std::unique_ptr<bool[]> terminations_;  // not std::vector<bool>, which packs bits
   std::vector<std::int64_t> players_;
+  std::vector<float> final_observations_;
 };
 
 }  // namespace vardelic::rl

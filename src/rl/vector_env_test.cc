@@ -88,6 +88,10 @@ TEST_P(Batch, ReplaysWhateverTheThreadCountAndMatchesLoneEpisodes) {
       ASSERT_EQ(one.terminations()[i], alone[i].done());
       if (alone[i].done()) {
         ++finished;
+        // The finished game's last position, seen by the player who ended it.
+        alone[i].write_observation(static_cast<std::size_t>(a.players[i]), row.data());
+        ASSERT_TRUE(
+            std::equal(row.begin(), row.end(), one.final_observations() + i * kObservationSize));
         alone[i] = AnyEpisode(players, seed + i + ++episodes[i] * kEnvs);
       }
     }

@@ -93,7 +93,7 @@ def test_bad_action_values_raise(action, error, message):
         ({"num_players": 0}, ValueError),
         ({"num_players": 5}, ValueError),
         ({"num_players": 2.0}, TypeError),
-        ({"render_mode": "rgb_array"}, ValueError),
+        ({"render_mode": "rgb_array_list"}, ValueError),
     ],
 )
 def test_bad_constructor_arguments_raise(kwargs, error):

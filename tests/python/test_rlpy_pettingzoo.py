@@ -83,7 +83,7 @@ def test_calls_out_of_order_and_bad_arguments_raise():
     with pytest.raises(ValueError, match="1-4"):
         vardelic_pettingzoo.env(num_players=5)
     with pytest.raises(ValueError, match="render_mode"):
-        vardelic_pettingzoo.env(render_mode="rgb_array")
+        vardelic_pettingzoo.env(render_mode="rgb_array_list")
     env = vardelic_pettingzoo.env(num_players=2, render_mode="ansi")
     env.reset(seed=1)
     assert env.observation_space("player_0") is env.observation_space("player_0")

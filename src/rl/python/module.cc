@@ -321,7 +321,15 @@ NB_MODULE(_vardelic_rl, m) {
             return nb::ndarray<nb::numpy, std::uint64_t, nb::ndim<1>>(
                 self.env.seeds(), {self.env.num_envs()}, nb::find(&self));
           },
-          "The seed of each game's current episode (the env's own array).");
+          "The seed of each game's current episode (the env's own array).")
+      .def(
+          "final_observations",
+          [](BoundVectorEnv& self) {
+            return Matrix(self.env.final_observations(), {self.env.num_envs(), kObservationSize},
+                          nb::find(&self));
+          },
+          "Where the last step ended a game, its last position from the view of the player who "
+          "moved (the env's own array; other rows are stale).");
 
   m.def(
       "encode", [](nb::handle state) { return encode_episode(AnyEpisode(state_of(state))); },
