@@ -2,7 +2,9 @@
 
 ``Game`` is one game stepped by action id; ``VectorEnv`` steps a batch of games in C++ on
 several threads; ``encode``, ``to_action`` and ``PolicyPlayer`` let a policy that maps
-(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table. The README documents
+(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table; ``GameRecord`` keeps a
+game as its seed and ids and replays it, ``play_recorded`` records a game played with any
+players. The README documents
 the action ids and the observation layout.
 
 With the ``rl`` extra installed, importing the package also registers the Gymnasium
@@ -24,6 +26,7 @@ from ._vardelic_rl import (
     to_action,
 )
 from .policy import PolicyPlayer
+from .records import GameRecord, play_recorded
 
 try:
     import gymnasium as _gymnasium  # noqa: F401  (optional: the rl extra)
@@ -43,10 +46,12 @@ __all__ = [
     "REFILL_HAND",
     "YIELD",
     "Game",
+    "GameRecord",
     "PolicyPlayer",
     "Result",
     "VectorEnv",
     "encode",
+    "play_recorded",
     "to_action",
     *_environments,
 ]
