@@ -22,7 +22,9 @@ from ._vardelic_rl import (
     Game,
     Result,
     VectorEnv,
+    describe,
     encode,
+    state_view,
     to_action,
 )
 from .policy import PolicyPlayer
@@ -50,8 +52,10 @@ __all__ = [
     "PolicyPlayer",
     "Result",
     "VectorEnv",
+    "describe",
     "encode",
     "play_recorded",
+    "state_view",
     "to_action",
     *_environments,
 ]

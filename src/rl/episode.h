@@ -61,13 +61,14 @@ class Episode {
 
 // An episode of any player count, chosen at run time: what Python's Game holds.
 class AnyEpisode {
-  // Defined first: the members below deduce their results from it.
+ public:
+  // Calls f with the Episode<N> of this game. Defined first: the members below deduce their
+  // results from it.
   template <typename F>
   decltype(auto) visit(F&& f) const {
     return std::visit(std::forward<F>(f), episode_);
   }
 
- public:
   // Throws std::invalid_argument for a player count other than 1 to 4. Without a seed one is
   // drawn from entropy and kept, so that every game can be recorded and replayed.
   AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed);

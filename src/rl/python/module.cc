@@ -383,4 +383,5 @@ NB_MODULE(_vardelic_rl, m) {
       "state"_a, "action_id"_a, "The vardelic action object of a legal id of a PyState.");
 
   bind_records(m);
+  bind_view(m);
 }

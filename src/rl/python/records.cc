@@ -21,9 +21,8 @@ namespace nb = nanobind;
 using namespace nb::literals;
 
 namespace vardelic::rl {
-namespace {
 
-const python::CApi& capi(PyObject*& module) {
+const python::CApi& vardelic_capi(PyObject*& module) {
   // PyCapsule_Import keeps no reference of its own; the interpreter keeps `vardelic` alive.
   static PyObject* vardelic = nullptr;
   static const python::CApi* api = nullptr;
@@ -36,6 +35,8 @@ const python::CApi& capi(PyObject*& module) {
   module = vardelic;
   return *api;
 }
+
+namespace {
 
 // Reads a list, tuple or other iterable of ints into `out`: TypeError names the first entry
 // that is not an int; an int beyond int64 becomes an id no game has.
@@ -125,7 +126,7 @@ void bind_records(nb::module_& m) {
       "_action_id",
       [](nb::handle state, nb::handle action) -> nb::object {
         PyObject* module = nullptr;
-        const python::CApi& api = capi(module);
+        const python::CApi& api = vardelic_capi(module);
         game::StateEnum position = game::State<1>{};
         if (api.copy_state(state.ptr(), &position) != 0) throw nb::python_error();
         const AnyEpisode episode(position);
