@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "game/card.h"
 #include "game/information.h"
@@ -154,17 +153,11 @@ nb::object discard_list(const Names& n, const std::array<std::uint8_t, game::kCa
   return list;
 }
 
-// Labels are immutable strings, so one object serves every view that lists the move; the
-// cache is emptied when it grows past a bound, so it never holds more than a few MB.
 nb::object label_of(const game::Action& action, std::string& scratch) {
-  static auto* cache = new std::unordered_map<game::Action, nb::object>();
-  if (auto found = cache->find(action); found != cache->end()) return found->second;
-  if (cache->size() >= 50'000) cache->clear();
   scratch.clear();
   append_action_label(scratch, action);
   nb::object label = str_of(scratch);
   if (!label) throw nb::python_error();
-  cache->emplace(action, label);
   return label;
 }
 
