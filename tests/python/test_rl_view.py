@@ -139,3 +139,5 @@ def test_bad_seats_and_ids_are_refused():
         rl.describe(300, game)
     with pytest.raises(TypeError):
         rl.describe(1.0, game)
+    with pytest.raises(ValueError, match="is not legal"):
+        rl.describe(2**70, game)
