@@ -1,6 +1,8 @@
-// Game.view(player=None) and describe(action_id, game): a seat's view as plain Python data.
-// Built here rather than in Python because viewers and harnesses ask for one per move: the
-// keys are interned once and every card's dict is copied from a prebuilt one.
+// Game.view(player=None), state_view(state, player=None) and describe(action_id, game): a
+// seat's view as plain Python data, on game::seat_view. Built here rather than in Python
+// because viewers and harnesses ask for one per move: the keys are interned once and every
+// card's dict is copied from a prebuilt one (a copy each, so that no view shares a mutable
+// object with another).
 #include "rl/view.h"
 
 #include <nanobind/nanobind.h>
