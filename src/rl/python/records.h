@@ -1,0 +1,14 @@
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace vardelic::rl {
+
+// Adds game records and replays to the module and its Game class (records.cc); module.cc
+// calls it after defining Game.
+void bind_records(nanobind::module_& m);
+
+// Adds Game.view and describe (view.cc).
+void bind_view(nanobind::module_& m);
+
+}  // namespace vardelic::rl
