@@ -30,6 +30,7 @@ from .deals import MASK64, sweep_tasks
 from .errors import Interrupted, RecordFileError, SetupError, TeamError, UsageError
 from .game import describe
 from .records import GameRecord, RecordFile
+from .replays import ReplayFile
 from .runner import Outcome
 from .summary import Summary, games_by_team, summarise
 from .teams import Team, check_team, parse_team
@@ -61,6 +62,7 @@ class Sweep:
     out: str | None = None
     resume: bool = False
     retry_errors: bool = False
+    replays: str | None = None  # the --records file
 
 
 class _Speed(ProgressColumn):
@@ -130,6 +132,20 @@ def check_record_file(out: str, resume: bool) -> None:
         )
 
 
+def check_replay_file(replays: str, out: str | None, resume: bool, engine: str) -> None:
+    if engine != "vardelic":
+        raise UsageError(
+            f"--records keeps vardelic's action ids: it needs the vardelic engine, not {engine!r}"
+        )
+    if out and os.path.abspath(out) == os.path.abspath(replays):
+        raise UsageError("--records needs a file of its own, not the --out file")
+    if not resume and os.path.exists(replays) and os.path.getsize(replays) > 0:
+        raise RecordFileError(
+            f"{replays} already holds records; pass --resume to continue that sweep "
+            "or choose another --records path"
+        )
+
+
 def plan_sweep(
     teams: Sequence[str | Team] | str | Team,
     games: int,
@@ -140,6 +156,7 @@ def plan_sweep(
     retry_errors: bool = False,
     direct: bool = False,
     engine: str = "vardelic",
+    replays: str | None = None,
 ) -> Sweep:
     """Check a sweep as evaluate() takes it; raise TeamError, UsageError or
     SetupError (errors.py) before any game is played."""
@@ -148,7 +165,9 @@ def plan_sweep(
     check_engine(engine)
     if out:
         check_record_file(out, resume)
-    return Sweep(tuple(team_list), tuple(seeds), engine, direct, out, resume, retry_errors)
+    if replays:
+        check_replay_file(replays, out, resume, engine)
+    return Sweep(tuple(team_list), tuple(seeds), engine, direct, out, resume, retry_errors, replays)
 
 
 def run_sweep(
@@ -163,12 +182,19 @@ def run_sweep(
     team_list, seeds = list(sweep.teams), list(sweep.seeds)
     store = RecordFile(sweep.out, sweep.resume) if sweep.out else None
     warnings = list(store.warnings) if store else []
+    replays = ReplayFile(sweep.replays, sweep.resume) if sweep.replays else None
+    warnings += replays.warnings if replays else []
     held: dict[tuple[str, int], GameRecord] = {}
     for record in store.records if store else []:
         if not (sweep.retry_errors and not record.finished):
             held[(record.team, record.seed)] = record
     tasks = sweep_tasks(
-        team_list, seeds, sweep.engine, sweep.direct, skip=lambda name, s: (name, s) in held
+        team_list,
+        seeds,
+        sweep.engine,
+        sweep.direct,
+        skip=lambda name, s: (name, s) in held,
+        record_moves=replays is not None,
     )
     fresh: list[GameRecord] = []
     failures: list[dict] = []
@@ -199,6 +225,10 @@ def run_sweep(
                 }
             )
             return
+        # The replay first: a kill between the two lines plays the game again on --resume,
+        # which then finds its replay already there, rather than losing the replay.
+        if replays is not None:
+            replays.append(outcome.task, outcome.record)
         if store is not None:
             store.append(outcome.record)
         fresh.append(outcome.record)
@@ -220,6 +250,8 @@ def run_sweep(
             bar.stop()
         if store is not None:
             store.close()
+        if replays is not None:
+            replays.close()
     return finish()
 
 
@@ -237,6 +269,7 @@ def evaluate(
     direct: bool = False,
     engine: str = "vardelic",
     console: Console | None = None,
+    replays: str | None = None,
 ) -> Evaluation:
     """Play `games` paired deals (seeds seed .. seed+games-1) for every team.
 
@@ -245,7 +278,8 @@ def evaluate(
     pool of `workers` processes (all cores), workers=0 plays in this process.
     out/resume: the JSON-lines record file, as --out/--resume. direct seats
     built-in players without the counting proxy (no decision counts). engine
-    names the module that provides the game (a stand-in for testing).
+    names the module that provides the game (a stand-in for testing). replays: the
+    file of replayable records (vardelic_rl.GameRecord JSON lines), as --records.
 
     A sweep that cannot start raises an ArenaError (TeamError, UsageError,
     SetupError) before any game. Ctrl-C raises Interrupted, whose
@@ -260,5 +294,6 @@ def evaluate(
         retry_errors=retry_errors,
         direct=direct,
         engine=engine,
+        replays=replays,
     )
     return run_sweep(sweep, executor, progress, workers=workers, console=console)

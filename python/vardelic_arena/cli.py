@@ -93,6 +93,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="append every finished game to this file at once, one JSON line",
     )
     parser.add_argument(
+        "--records",
+        metavar="PATH.jsonl",
+        help="also write every finished game as a replayable record (vardelic_rl.GameRecord, "
+        "one JSON line: seed and action ids); --resume continues it as --out",
+    )
+    parser.add_argument(
         "--resume",
         action="store_true",
         help="continue the sweep in --out: skip the games it holds, play the rest",
@@ -136,6 +142,10 @@ def main(argv: list[str] | None = None) -> int:
     from . import api, report
     from .cluster import dask_executor
 
+    if args.records:
+        folder = os.path.dirname(os.path.abspath(args.records))
+        if not os.path.isdir(folder):
+            parser.error(f"no such folder for {args.records}")
     if args.resume and not args.out:
         parser.error("--resume needs --out PATH.jsonl, the file of the sweep to continue")
     if args.retry_errors and not args.resume:
@@ -154,6 +164,7 @@ def main(argv: list[str] | None = None) -> int:
             retry_errors=args.retry_errors,
             direct=args.direct,
             engine=args.engine,
+            replays=args.records,
         )
     except UsageError as exc:
         parser.error(str(exc))

@@ -36,6 +36,7 @@ class GameTask:
     seed: int
     engine: str = "vardelic"
     direct: bool = False  # seat built-in players without the counting proxy
+    record_moves: bool = False  # keep the action ids, for --records
 
 
 def sweep_tasks(
@@ -44,11 +45,12 @@ def sweep_tasks(
     engine: str,
     direct: bool,
     skip: Callable[[str, int], bool],
+    record_moves: bool = False,
 ) -> list[GameTask]:
     """Tasks game by game, teams interleaved, so partial sweeps stay paired."""
     teams = list(teams)
     return [
-        GameTask(team, game, seed, engine, direct)
+        GameTask(team, game, seed, engine, direct, record_moves)
         for game, seed in enumerate(seeds)
         for team in teams
         if not skip(team.name, seed)

@@ -63,7 +63,7 @@ def play_game(task: GameTask) -> GameRecord:
     """Play one game and return its record; a failing game becomes a record
     with its error instead of an exception, so the sweep goes on."""
     seats: list = []
-    score = won = error = trace = error_seat = None
+    score = won = error = trace = error_seat = moves = None
     start = time.perf_counter()
     try:
         engine = importlib.import_module(task.engine)
@@ -72,7 +72,13 @@ def play_game(task: GameTask) -> GameRecord:
             if not (task.direct and not isinstance(seat, PySeat)):
                 player = CountingSeat(player)
             seats.append(player)
-        game = engine.VardelicGame(seats, task.seed)
+        table = seats
+        if task.record_moves:
+            from vardelic_rl.records import MoveRecorder
+
+            moves = []
+            table = [MoveRecorder(seat, moves) for seat in seats]
+        game = engine.VardelicGame(table, task.seed)
         result = game.playout()
         score, won = int(game.reward()), int(result) == 0
     except KeyboardInterrupt:  # Ctrl-C in this process; workers ignore SIGINT
@@ -95,6 +101,7 @@ def play_game(task: GameTask) -> GameRecord:
         seconds=time.perf_counter() - start,
         traceback=trace,
         error_seat=error_seat,
+        moves=moves if error is None else None,
     )
     counted = [s for s in seats if isinstance(s, CountingSeat)]
     if len(counted) == len(task.team.seats) and counted:

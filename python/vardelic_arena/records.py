@@ -55,6 +55,8 @@ class GameRecord:
     decision_seconds: float | None = None
     actions: int | None = None  # decisions applied to the game
     counts_lost: bool = False  # the process died with the counts: the line has none
+    # The action ids of a game played for --records; kept out of this record's own line.
+    moves: list[int] | None = None
 
     @property
     def finished(self) -> bool:

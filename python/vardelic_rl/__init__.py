@@ -2,7 +2,9 @@
 
 ``Game`` is one game stepped by action id; ``VectorEnv`` steps a batch of games in C++ on
 several threads; ``encode``, ``to_action`` and ``PolicyPlayer`` let a policy that maps
-(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table. The README documents
+(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table; ``GameRecord`` keeps a
+game as its seed and ids and replays it, ``play_recorded`` records a game played with any
+players. The README documents
 the action ids and the observation layout.
 
 With the ``rl`` extra installed, importing the package also registers the Gymnasium
@@ -20,10 +22,13 @@ from ._vardelic_rl import (
     Game,
     Result,
     VectorEnv,
+    describe,
     encode,
+    state_view,
     to_action,
 )
 from .policy import PolicyPlayer
+from .records import GameRecord, play_recorded
 
 try:
     import gymnasium as _gymnasium  # noqa: F401  (optional: the rl extra)
@@ -43,10 +48,14 @@ __all__ = [
     "REFILL_HAND",
     "YIELD",
     "Game",
+    "GameRecord",
     "PolicyPlayer",
     "Result",
     "VectorEnv",
+    "describe",
     "encode",
+    "play_recorded",
+    "state_view",
     "to_action",
     *_environments,
 ]

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "agents/heuristics.h"
+#include "game/information.h"
 
 namespace vardelic::agents {
 namespace {
@@ -26,8 +27,6 @@ unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
 }
 
-bool card_less(Card a, Card b) { return card_code(a) < card_code(b); }
-
 }  // namespace
 
 std::uint64_t action_key(const Action& action) {
@@ -39,81 +38,6 @@ std::uint64_t action_key(const Action& action) {
     shift += 7;
   }
   return key;
-}
-
-template <std::size_t N>
-State<N> determinise(const State<N>& state, util::ChaCha12Rng& rng) {
-  State<N> world = state;
-
-  // The enemies below the current one are untouched, so only their order within a rank is
-  // unknown. Sorting first makes the deal independent of the order they were found in.
-  game::CastleDeck& castle = world.table.castle_deck;
-  if (castle.size() > 2) {
-    game::Enemy* first = castle.begin();
-    game::Enemy* last = castle.end() - 1;
-    std::sort(first, last, [](const game::Enemy& a, const game::Enemy& b) {
-      if (a.card().value != b.card().value) return a.card().value > b.card().value;
-      return card_less(a.card(), b.card());
-    });
-    while (first != last) {
-      game::Enemy* run = first;
-      while (run != last && run->card().value == first->card().value) ++run;
-      util::shuffle(std::span<game::Enemy>(first, run), rng);
-      first = run;
-    }
-  }
-
-  std::array<Card, 64> pool;
-  std::size_t count = 0;
-  auto gather = [&](const auto& cards) {
-    for (Card c : cards) pool[count++] = c;
-  };
-  gather(world.table.discard_pile);
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i != world.has_turn.id) gather(world.players[i].hand);
-  }
-  gather(world.table.tavern_deck);
-  std::sort(pool.begin(), pool.begin() + count, card_less);
-  util::shuffle(std::span<Card>(pool.data(), count), rng);
-
-  std::size_t next = 0;
-  auto deal = [&](auto& cards) {
-    const std::size_t size = cards.size();
-    cards.clear();
-    for (std::size_t k = 0; k < size; ++k) cards.push_back(pool[next++]);
-  };
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i != world.has_turn.id) deal(world.players[i].hand);
-  }
-  deal(world.table.tavern_deck);
-  deal(world.table.discard_pile);
-  // The rules' own seed would foretell the outcome of every later heal.
-  world.rng_seed = rng.next_u64();
-  return world;
-}
-
-template <std::size_t N>
-bool same_view(const State<N>& a, const State<N>& b) {
-  if (!(a.has_turn == b.has_turn && a.action_type == b.action_type && a.level == b.level &&
-        a.times_yielded == b.times_yielded && a.hand_refills_left == b.hand_refills_left &&
-        a.max_hand_size == b.max_hand_size && a.has_ended == b.has_ended &&
-        a.table.attack_cards == b.table.attack_cards &&
-        a.table.castle_deck.size() == b.table.castle_deck.size() &&
-        a.table.tavern_deck.size() == b.table.tavern_deck.size() &&
-        a.table.discard_pile.size() == b.table.discard_pile.size())) {
-    return false;
-  }
-  if (a.has_turn.id >= N) return false;
-  if (!a.table.castle_deck.empty() && !(a.table.castle_deck.back() == b.table.castle_deck.back())) {
-    return false;
-  }
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i == a.has_turn.id ? !(a.players[i].hand == b.players[i].hand)
-                           : a.players[i].hand.size() != b.players[i].hand.size()) {
-      return false;
-    }
-  }
-  return true;
 }
 
 template <std::size_t N>
@@ -142,7 +66,7 @@ std::uint64_t ISMCTSTree<N>::search(const State<N>& root, util::ChaCha12Rng& rng
 
 template <std::size_t N>
 void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
-  State<N> world = determinise(root, rng);
+  State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
   path_.clear();
   std::uint32_t node = 0;
   double reward = 0;
@@ -294,13 +218,5 @@ template class ISMCTSTree<1>;
 template class ISMCTSTree<2>;
 template class ISMCTSTree<3>;
 template class ISMCTSTree<4>;
-template State<1> determinise(const State<1>&, util::ChaCha12Rng&);
-template State<2> determinise(const State<2>&, util::ChaCha12Rng&);
-template State<3> determinise(const State<3>&, util::ChaCha12Rng&);
-template State<4> determinise(const State<4>&, util::ChaCha12Rng&);
-template bool same_view(const State<1>&, const State<1>&);
-template bool same_view(const State<2>&, const State<2>&);
-template bool same_view(const State<3>&, const State<3>&);
-template bool same_view(const State<4>&, const State<4>&);
 
 }  // namespace vardelic::agents

@@ -5,9 +5,10 @@
 // One tree per search thread holds the deciding player's view: a node is the sequence of actions
 // taken since the root, whoever took them, and an edge is an action. Every iteration
 //
-//   1. deals again everything the observer cannot see (determinise: the other hands, the tavern
-//      deck, the discard pile, the order of the castle deck below the current enemy and the
-//      seed of the rules' random steps), giving one world consistent with the observer's view;
+//   1. deals again everything hidden from the observer (game::deal_hidden: the other hands, the
+//      tavern deck, the order of the castle deck below the current enemy and the seed of the
+//      rules' random steps; the discard pile is face up and stays), giving one world consistent
+//      with the observer's game::SeatView;
 //   2. descends from the root through edges whose actions are legal in that world, choosing by
 //      UCB1 with availability counts: an edge's exploration term uses the number of times it was
 //      available, not its parent's visits, because the legal actions change from world to world;
@@ -57,19 +58,6 @@ struct ISMCTSSettings {
 
 inline constexpr double kWideningBase = 2.0;
 inline constexpr double kWideningExponent = 0.5;
-
-// A world consistent with what the player to move sees in `state`: the hidden cards (discard
-// pile, other hands, tavern deck) pooled in a canonical order and dealt again at random, each
-// pile and hand keeping its size; the castle deck below the current enemy re-shuffled within
-// each rank; a fresh seed for the rules' random steps. The result depends only on the visible
-// part of `state` and on the generator, not on how the hidden cards lay.
-template <std::size_t N>
-game::State<N> determinise(const game::State<N>& state, util::ChaCha12Rng& rng);
-
-// Whether two states look the same to the player to move in `a`: the same turn, obligation,
-// own hand, enemy on top, attack cards, level, counters and pile and hand sizes.
-template <std::size_t N>
-bool same_view(const game::State<N>& a, const game::State<N>& b);
 
 // Statistics of one root action of one tree.
 struct RootStats {

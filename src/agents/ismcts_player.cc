@@ -9,6 +9,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "game/information.h"
 #include "util/failure.h"
 
 namespace vardelic::agents {
@@ -54,7 +55,9 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
   bool reused = false;
   if (settings_.reuse && memory.last_state) {
     game::State<N> predicted = *memory.last_state;
-    if (!predicted.step(*memory.last_action) && same_view(predicted, state)) {
+    const std::size_t seat = state.has_turn.id;
+    if (!predicted.step(*memory.last_action) &&
+        game::seat_view(predicted, seat) == game::seat_view(state, seat)) {
       for (ISMCTSTree<N>& tree : memory.trees) tree.reroot(*memory.last_action);
       reused = true;
     }

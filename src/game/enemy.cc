@@ -9,8 +9,8 @@ Enemy Enemy::create(Card card) {
   if (k < 0 || k > 2) throw util::Failure(card_text(card) + " is not an enemy");
   Enemy enemy;
   enemy.card_ = card;
-  enemy.health_ = static_cast<std::int8_t>(20 + 10 * k);
-  enemy.attack_ = static_cast<std::uint8_t>(10 + 5 * k);
+  enemy.health_ = starting_health(card.value);
+  enemy.attack_ = starting_attack(card.value);
   return enemy;
 }
 

@@ -7,12 +7,23 @@
 
 namespace vardelic::game {
 
+// Starting health and attack by rank: Jack 20/10, Queen 30/15, King 40/20 (a card that is not
+// an enemy gives 0).
+constexpr std::int8_t starting_health(CardValue value) {
+  const int k = static_cast<int>(value) - static_cast<int>(CardValue::Jack);
+  return k < 0 || k > 2 ? 0 : static_cast<std::int8_t>(20 + 10 * k);
+}
+constexpr std::uint8_t starting_attack(CardValue value) {
+  const int k = static_cast<int>(value) - static_cast<int>(CardValue::Jack);
+  return k < 0 || k > 2 ? 0 : static_cast<std::uint8_t>(10 + 5 * k);
+}
+
 // A royal card in play: its remaining health (zero or below means defeated), its current
 // attack (never below 0) and whether a jester has been played against it. Equality compares
 // all four fields, so an enemy only matches a fresh enemy of its card while untouched.
 class Enemy {
  public:
-  // Starting values by rank: Jack 20/10, Queen 30/15, King 40/20. Throws Failure
+  // Starting values by rank (starting_health, starting_attack). Throws Failure
   // "<card> is not an enemy" for a card that is not a Jack, Queen or King.
   static Enemy create(Card card);
 

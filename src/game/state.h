@@ -102,7 +102,10 @@ struct State {
   // ChangePlayer of every player in index order.
   void jester_actions(std::vector<Action>& out) const;
   // A copy in which everything the player to move cannot see is dealt again (Table::permute
-  // with the other players' hands in index order).
+  // with the other players' hands in index order). This is the designed search player's
+  // re-deal and stays as it is: it pools the face-up discard pile with the hidden cards and
+  // keeps rng_seed, so its samples are not those of game::deal_hidden (information.h), which
+  // deals exactly what game::SeatView hides.
   State random_permutation(util::ChaCha12Rng& rng) const;
 
   // The search engine's view of the state.

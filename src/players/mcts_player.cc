@@ -21,7 +21,9 @@ void search_samples(const game::State<N>& state, const mcts::MyPolicy& policy,
   using Config = mcts::MyMCTS<N, H>;
   util::ChaCha12Rng rng = util::ChaCha12Rng::from_entropy();
   for (std::uint32_t i = 0; i < samples; ++i) {
-    // Every sample re-deals the caller's state; only the generator carries over.
+    // Every sample re-deals the caller's state; only the generator carries over. The re-deal
+    // is the designed random_permutation (discard pile pooled), not game::deal_hidden: the
+    // player's decisions for a seed are fixed by it.
     search::MCTSManager<Config> manager(state.random_permutation(rng), Config{},
                                         mcts::MyEvaluator<N>{}, policy, mcts::EmptyTable{});
     manager.playout_n_parallel(playouts, num_threads);

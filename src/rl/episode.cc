@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "util/debug_text.h"
+#include "util/rng.h"
 
 namespace vardelic::rl {
 
@@ -59,7 +60,17 @@ Variant make_episode(std::size_t num_players, Args&&... args) {
 }  // namespace
 
 AnyEpisode::AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed)
-    : episode_(make_episode<0, decltype(episode_)>(num_players, seed)) {}
+    : seed_(seed ? *seed : util::ChaCha12Rng::from_entropy().next_u64()),
+      episode_(make_episode<0, decltype(episode_)>(num_players, seed_)) {}
+
+void AnyEpisode::step_all(std::span<const std::int64_t> ids) {
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (!legal().is_legal(ids[i])) {
+      throw std::invalid_argument("move " + std::to_string(i) + ": " + illegal_message(ids[i]));
+    }
+    step(ids[i]);
+  }
+}
 
 AnyEpisode::AnyEpisode(const game::StateEnum& state)
     : episode_(std::visit(

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -60,16 +61,24 @@ class Episode {
 
 // An episode of any player count, chosen at run time: what Python's Game holds.
 class AnyEpisode {
-  // Defined first: the members below deduce their results from it.
+ public:
+  // Calls f with the Episode<N> of this game. Defined first: the members below deduce their
+  // results from it.
   template <typename F>
   decltype(auto) visit(F&& f) const {
     return std::visit(std::forward<F>(f), episode_);
   }
 
- public:
-  // Throws std::invalid_argument for a player count other than 1 to 4.
+  // Throws std::invalid_argument for a player count other than 1 to 4. Without a seed one is
+  // drawn from entropy and kept, so that every game can be recorded and replayed.
   AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed);
+  // A game picked up at `state`: it has no seed and records no moves before it.
   explicit AnyEpisode(const game::StateEnum& state);
+
+  // The seed the game was dealt from (none for a game picked up at a state), and the ids
+  // stepped since, in order.
+  std::optional<std::uint64_t> seed() const { return seed_; }
+  const std::vector<std::int16_t>& moves() const { return moves_; }
 
   std::size_t num_players() const { return episode_.index() + 1; }
   std::size_t current_player() const {
@@ -85,8 +94,13 @@ class AnyEpisode {
     return visit([](const auto& e) { return e.result(); });
   }
   int step(std::int64_t id) {
-    return std::visit([id](auto& e) { return e.step(id); }, episode_);
+    const int defeated = std::visit([id](auto& e) { return e.step(id); }, episode_);
+    moves_.push_back(static_cast<std::int16_t>(id));  // legal, so below kNumActions
+    return defeated;
   }
+  // Steps the ids in order. At the first one that is not legal, throws std::invalid_argument
+  // naming its index in `ids` and the legal ids; the moves before it stay played.
+  void step_all(std::span<const std::int64_t> ids);
   void write_observation(std::size_t observer, float* out) const {
     visit([&](const auto& e) { e.write_observation(observer, out); });
   }
@@ -106,7 +120,9 @@ class AnyEpisode {
   std::string text() const;
 
  private:
+  std::optional<std::uint64_t> seed_;  // before episode_, which is dealt from it
   std::variant<Episode<1>, Episode<2>, Episode<3>, Episode<4>> episode_;
+  std::vector<std::int16_t> moves_;
 };
 
 extern template class Episode<1>;

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "game/card.h"
+#include "game/information.h"
 #include "game/state.h"
-#include "util/rng.h"
 
 namespace vardelic::rl {
 
@@ -28,8 +28,8 @@ struct ObservationField {
   std::string_view meaning;
 };
 
-inline constexpr std::size_t kCardKinds = 53;
-inline constexpr std::size_t kEnemyKinds = 12;
+using game::kCardKinds;
+using game::kEnemyKinds;
 inline constexpr std::size_t kHandSlots = 8;
 // A hand slot: the suit one-hot (Spades, Hearts, Diamonds, Clubs; none for the jester), then
 // the value one-hot indexed by the value's number (0 Jester, 1 Ace, ..., 13 King).
@@ -104,22 +104,11 @@ inline constexpr std::array<ObservationField, 24> kObservationLayout = {{
 }};
 
 // 0..52, as above.
-constexpr std::size_t card_kind(game::Card card) {
-  if (card.suit == game::CardSuit::None || card.value == game::CardValue::Jester) return 52;
-  return static_cast<std::size_t>(card.suit) * 13 + static_cast<std::size_t>(card.value) - 1;
-}
+using game::card_kind;
 
 // Writes the observation of `observer` (below N, else std::invalid_argument) into
-// out[0, kObservationSize).
+// out[0, kObservationSize): an encoding of game::seat_view, so it holds nothing else.
 template <std::size_t N>
 void write_observation(const game::State<N>& state, std::size_t observer, float* out);
-
-// A copy of the state in which everything `observer` cannot see is dealt again: the other
-// players' hands and the tavern deck are pooled and re-dealt, each keeping its size, and the
-// enemies below the current one are re-shuffled within their rank (Table::permute, with the
-// face-up discard pile kept out of the pool). The observer's observation must not change.
-template <std::size_t N>
-game::State<N> redeal_hidden(const game::State<N>& state, std::size_t observer,
-                             util::ChaCha12Rng& rng);
 
 }  // namespace vardelic::rl

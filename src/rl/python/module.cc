@@ -16,6 +16,7 @@
 #include "rl/action_ids.h"
 #include "rl/episode.h"
 #include "rl/observation.h"
+#include "rl/python/records.h"
 #include "rl/vector_env.h"
 
 namespace nb = nanobind;
@@ -380,4 +381,7 @@ NB_MODULE(_vardelic_rl, m) {
         return action_object(episode.legal().action(id));
       },
       "state"_a, "action_id"_a, "The vardelic action object of a legal id of a PyState.");
+
+  bind_records(m);
+  bind_view(m);
 }
