@@ -14,10 +14,10 @@ from typing import Annotated
 
 from fastapi import FastAPI, Header, Request, WebSocket, WebSocketDisconnect
 from fastapi.responses import JSONResponse, Response
-from pydantic import BaseModel, Field
+from pydantic import BaseModel, Field, StrictInt
 
 from . import engine
-from .tables import HUMAN, Table, TableError, TableStore, parse_seats
+from .tables import HUMAN, Table, TableError, TableStore, outcome, parse_seats
 
 MAX_BODY = 64 * 1024
 STATIC_TYPES = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"}
@@ -45,7 +45,8 @@ class NewTable(BaseModel):
 
 
 class Action(BaseModel):
-    action: int = Field(description="an id from the view's legal list")
+    # Strict: "1" or 1.0 is not an id, and must not play one.
+    action: StrictInt = Field(description="an id from the view's legal list")
 
 
 class Replay(BaseModel):
@@ -226,12 +227,10 @@ def create_app(
                     )
                 words = engine.label(game, move)
                 game.step(move)
-                frames.append(
-                    {
-                        "views": [engine.seat_view(game, p) for p in range(rec.num_players)],
-                        "log": {"move": index + 1, "player": mover, "action": words},
-                    }
-                )
+                views = [engine.seat_view(game, p) for p in range(rec.num_players)]
+                entry = {"move": index + 1, "player": mover, "action": words}
+                entry["outcome"] = outcome(frames[-1]["views"][mover], views[mover])
+                frames.append({"views": views, "log": entry})
         except ValueError as err:
             raise TableError(422, f"not a record this engine replays: {err}") from None
         return {

@@ -75,7 +75,7 @@ def parse_seats(texts: list[str], allow_py: bool = False) -> tuple[list[str], li
     return labels, seats
 
 
-def _outcome(before: dict, after: dict) -> str:
+def outcome(before: dict, after: dict) -> str:
     """What a move did, in words, from two views of one seat (public facts only)."""
     parts = []
     old, new = before["enemy"], after["enemy"]
@@ -105,7 +105,7 @@ class Table:
             for index, seat in enumerate(seats)
         ]
         self.game = engine.new_game(self.num_players, self.seed)
-        self.moves: list[int] = []
+        self.moves: list[int] = []  # as the game's record keeps them; counted here for the page
         self.log: list[dict] = []
         self.error: str | None = None
         self.lock = asyncio.Lock()
@@ -158,7 +158,7 @@ class Table:
                 "player": mover,
                 "seat": self.labels[mover],
                 "action": words,
-                "outcome": _outcome(before, after),
+                "outcome": outcome(before, after),
             }
         )
         if self.game.done:
@@ -274,9 +274,7 @@ class Table:
     def record(self) -> str:
         if not self.game.done:
             raise TableError(409, "the record holds the seed: it is given once the game is over")
-        return engine.make_record(
-            self.num_players, self.seed, self.labels, self.moves, self.game
-        ).to_json()
+        return engine.make_record(self.game, self.labels).to_json()
 
     def close(self) -> None:
         if self.mover is not None:

@@ -228,12 +228,12 @@ function renderView(view, seats, human, openHands) {
   enemyBox.innerHTML = "";
   if (view.enemy) {
     const e = view.enemy;
-    const maxHealth = e.max_health ?? { Jack: 20, Queen: 30, King: 40 }[e.card.value];
+    const maxHealth = { Jack: 20, Queen: 30, King: 40 }[e.card.value];
     enemyBox.append(cardElement(e.card, { size: "big" }));
     const info = document.createElement("div");
     info.className = "enemy-info";
     const SUIT = { Spades: "♠ Spades", Hearts: "♥ Hearts", Diamonds: "♦ Diamonds", Clubs: "♣ Clubs" };
-    const blocked = e.jester_applied ? "none (jester played)" : SUIT[e.blocked_suit] ?? "none";
+    const blocked = e.jester ? "none (jester played)" : e.suit_blocked ? SUIT[e.card.suit] : "none";
     info.innerHTML =
       `<div class="enemy-name">${escapeHtml(e.card.text)}</div>` +
       `<div class="bar" role="meter" aria-label="Health" aria-valuemin="0" aria-valuemax="${maxHealth}" aria-valuenow="${e.health}">` +

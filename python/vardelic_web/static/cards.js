@@ -48,7 +48,7 @@ export function describePlay(cards, enemy) {
     return "Jester: the enemy loses its immunity, no counter-attack; you name who moves next.";
   }
   if (!enemy) return `Attack ${total}.`;
-  const blocked = enemy.jester_applied ? null : enemy.blocked_suit;
+  const blocked = enemy.suit_blocked ? enemy.card.suit : null;
   const suits = [...new Set(cards.map((c) => c.suit))].filter(Boolean);
   const powers = [];
   let damage = total;
