@@ -92,6 +92,17 @@ def outcome(before: dict, after: dict) -> str:
     return "; ".join(parts)
 
 
+def rank_actions(state, seed: int, iterations: int = HINT_ITERATIONS) -> list:
+    """ISMCTSPlayer's (action, visits, mean score) for the player to move. The search deals
+    everything that player cannot see again for every iteration, so the answer depends only on
+    that seat's information (tests check it against re-dealt positions)."""
+    from vardelic_agents import ISMCTSPlayer
+
+    searcher = ISMCTSPlayer(iterations=iterations, seed=seed)
+    searcher.play(state)
+    return searcher.ranked_actions()
+
+
 class Table:
     def __init__(self, labels: list[str], seats: list[Any], seed: int | None) -> None:
         self.id = secrets.token_urlsafe(16)
@@ -242,20 +253,12 @@ class Table:
 
     async def hint(self) -> list[dict]:
         """What ISMCTSPlayer would play for the person's seat, ranked, from this state."""
-        from vardelic_agents import ISMCTSPlayer
-
         async with self.lock:
             if self.game.done or self.game.current_player() != self.human:
                 raise TableError(409, "a hint is given on your own turn")
             state = self.game.state()
             moves = len(self.moves)
-        searcher = ISMCTSPlayer(iterations=HINT_ITERATIONS, seed=moves)
-
-        def search():
-            searcher.play(state)
-            return searcher.ranked_actions()
-
-        ranked = await anyio.to_thread.run_sync(search)
+        ranked = await anyio.to_thread.run_sync(lambda: rank_actions(state, seed=moves))
         async with self.lock:
             if len(self.moves) != moves:
                 raise TableError(409, "the game moved on during the search")

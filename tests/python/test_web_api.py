@@ -301,3 +301,21 @@ def test_the_command_prints_its_address_and_stops_on_ctrl_c():
         assert "stopped" in process.stdout.read()
     finally:
         process.kill()
+
+
+def test_the_hint_depends_only_on_the_seats_information():
+    from vardelic_rl._vardelic_rl import _deal_hidden
+    from vardelic_web.tables import rank_actions
+
+    def ranking(game):
+        return [(str(a), visits) for a, visits, _ in rank_actions(game.state(), 5, 300)]
+
+    rng = random.Random(0)
+    for seed in range(4):
+        game = engine.new_game(2 + seed % 3, seed)
+        for move in range(10):
+            redealt = _deal_hidden(game, game.current_player(), seed=move)
+            assert ranking(redealt) == ranking(game)
+            game.step(rng.choice(engine.legal_ids(game)))
+            if game.done:
+                break
