@@ -122,6 +122,10 @@ def create_app(
         title="vardelic web table",
         summary="Play, watch and replay games of vardelic with its computer players.",
         lifespan=lifespan,
+        # The interactive docs pages load their scripts from a CDN: the description alone is
+        # served, at /openapi.json.
+        docs_url=None,
+        redoc_url=None,
     )
     app.state.store = store
 

@@ -118,7 +118,7 @@ def _play_by_clicking(page, shots, shot_at=6):
                     [v for _, v in hand],
                 )
                 if shots and turns == shot_at:
-                    page.screenshot(path=os.path.join(shots, "web-table.png"))
+                    page.screenshot(path=os.path.join(shots, "web-table.png"), full_page=True)
                 page.get_by_role("button", name="Play", exact=True).click()
 
 
@@ -133,7 +133,7 @@ def test_a_game_played_by_clicking_replays_to_the_score_shown(
     server, browser, tmp_path, seats, seed
 ):
     shots = os.environ.get("VARDELIC_WEB_SCREENSHOTS") if len(seats) == 1 else None
-    page = browser.new_page(viewport={"width": 1400, "height": 860}, accept_downloads=True)
+    page = browser.new_page(viewport={"width": 1400, "height": 700}, accept_downloads=True)
     errors = []
     page.on("pageerror", lambda error: errors.append(error))
     page.goto(server)
@@ -167,7 +167,7 @@ def test_a_game_played_by_clicking_replays_to_the_score_shown(
         page.get_by_role("button", name="Forward").click()
     sync_api.expect(position).to_have_text(f"move 5 / {len(record.moves)}")
     if shots:
-        page.screenshot(path=os.path.join(shots, "web-replay.png"))
+        page.screenshot(path=os.path.join(shots, "web-replay.png"), full_page=True)
     page.get_by_role("button", name="Back").click()
     sync_api.expect(position).to_have_text(f"move 4 / {len(record.moves)}")
     page.get_by_role("button", name="Last move").click()

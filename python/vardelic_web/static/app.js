@@ -256,7 +256,9 @@ function renderView(view, seats, human, openHands) {
   // The hand of the seat whose view this is.
   const hand = $("hand");
   hand.innerHTML = "";
-  hand.setAttribute("aria-label", view.player === human ? "Your hand" : `Player ${view.player + 1}'s hand`);
+  const handName = view.player === human ? "Your hand" : `Player ${view.player + 1}'s hand`;
+  hand.setAttribute("aria-label", handName);
+  $("hand-title").textContent = handName;
   const interactive = state.mode === "play" && view.player === human;
   view.hand.forEach((card, slot) => {
     const el = cardElement(card, { slot: interactive ? slot : null });
