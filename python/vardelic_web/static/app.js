@@ -105,7 +105,7 @@ function openTable() {
   $("table").hidden = false;
   $("watch-controls").hidden = state.mode !== "watch";
   $("replay-controls").hidden = true;
-  $("delay-label").hidden = state.mode !== "play";
+  $("delay-label").hidden = false; // play: the computers' pace; watch: the speed
   $("view-label").hidden = state.mode === "play";
   state.message = null;
   state.queue = [];
