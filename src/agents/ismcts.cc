@@ -71,12 +71,12 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
   std::uint32_t node = 0;
   double reward = 0;
   for (;;) {
-    actions_.clear();
-    world.append_action_space(actions_);
-    if (actions_.empty()) {
-      reward = world.reward() / 12.0;
+    if (std::optional<game::GameResult> stuck = game::stuck_result(world)) {
+      reward = scaled(*stuck);
       break;
     }
+    actions_.clear();
+    world.append_action_space(actions_);
     std::size_t allowed = actions_.size();
     order_.clear();
     for (std::uint32_t i = 0; i < actions_.size(); ++i) {
@@ -159,6 +159,7 @@ template <std::size_t N>
 double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
   Action action = Action::yield();
   for (std::size_t step = 0; step < kMaxRolloutSteps; ++step) {
+    if (std::optional<game::GameResult> stuck = game::stuck_result(world)) return scaled(*stuck);
     if (settings_.rollout == RolloutPolicy::Heuristic) {
       if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) break;
     } else {

@@ -48,7 +48,7 @@ IndexedActionSpace<N>::IndexedActionSpace(const State<N>& state, bool pruned)
     : hand_(&state.current_player().hand),
       kind_(state.action_type.kind),
       amount_(state.action_type.amount),
-      refill_(N == 1 && state.hand_refills_left > 0) {
+      refill_(state.can_refill()) {
   const Hand& hand = *hand_;
   switch (kind_) {
     case ActionType::Kind::PlayCards: {
@@ -76,7 +76,7 @@ IndexedActionSpace<N>::IndexedActionSpace(const State<N>& state, bool pruned)
     }
     case ActionType::Kind::Discard: {
       const std::size_t n = hand.size();
-      if (n == 0 || attack_sum(hand) < amount_) break;  // nothing covers the amount
+      if (!can_cover(hand, amount_)) break;
       // Every subset's worth, the table doubling with each position (plain loops that the
       // compiler vectorises).
       std::uint8_t diamonds = 0;

@@ -260,7 +260,7 @@ void State<N>::append_action_space(std::vector<Action>& out) const {
       jester_actions(out);
       break;
   }
-  if (N == 1 && hand_refills_left > 0) out.push_back(Action::refill_hand());
+  if (can_refill()) out.push_back(Action::refill_hand());
 }
 
 template <std::size_t N>
@@ -297,8 +297,7 @@ void State<N>::discard_actions(const Player& player, std::uint8_t amount,
                                std::vector<Action>& out) const {
   const Hand& hand = player.hand;
   const std::size_t n = hand.size();
-  // Nothing covers the amount when even the whole hand does not.
-  if (n == 0 || attack_sum(hand) < amount) return;
+  if (!can_cover(hand, amount)) return;
   // The worth of every subset, each from the subset without its lowest card.
   std::array<std::uint16_t, 256> worth;
   worth[0] = 0;

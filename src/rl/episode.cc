@@ -10,9 +10,8 @@ namespace vardelic::rl {
 template <std::size_t N>
 void Episode<N>::reset(const game::State<N>& state) {
   state_ = state;
-  result_.reset();
   legal_.build(state_);
-  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+  result_ = game::stuck_result(state_);
 }
 
 template <std::size_t N>
@@ -28,7 +27,7 @@ int Episode<N>::step(std::int64_t id) {
   }
   state_ = next;
   legal_.build(state_);
-  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+  result_ = game::stuck_result(state_);
   return state_.level - before;
 }
 

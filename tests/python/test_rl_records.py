@@ -127,9 +127,18 @@ def test_arena_records_round_trip_and_resume(tmp_path):
     assert replays.read_text().splitlines() == lines
 
 
-def test_arena_refuses_a_records_file_it_would_mix_into(tmp_path, capsys):
+@pytest.mark.parametrize(
+    ("extra", "message"),
+    [
+        ([], "already holds records"),
+        (["--out", "{replays}"], "a file of its own"),
+        (["--engine", "json"], "needs the vardelic engine"),
+    ],
+)
+def test_arena_refuses_a_records_file_it_cannot_keep(extra, message, tmp_path, capsys):
     replays = tmp_path / "replays.jsonl"
-    replays.write_text("{}\n")
+    replays.write_text("{}\n" if not extra else "")
+    extra = [arg.format(replays=replays) for arg in extra]
     with pytest.raises(SystemExit):
-        cli.main(["--team", "random", "-n", "1", "--records", str(replays)])
-    assert "already holds records" in capsys.readouterr().err
+        cli.main(["--team", "random", "-n", "1", "--records", str(replays), *extra])
+    assert message in capsys.readouterr().err

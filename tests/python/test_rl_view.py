@@ -1,6 +1,9 @@
 """Game.view: plain JSON data, only what the seat may know, and the legal moves of the mover."""
 
 import json
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -53,7 +56,6 @@ def test_a_view_holds_no_hidden_card_and_survives_a_redeal_of_what_is_hidden(num
         ]
         for seat, view in enumerate(views):
             assert json.loads(json.dumps(view)) == view
-            assert "\x1b" not in json.dumps(view)
             # Two jesters are one kind of card: one seat's jester says nothing of another's.
             others = set().union(*(h for s, h in enumerate(hands) if s != seat))
             others.discard((None, "Jester"))
@@ -112,6 +114,21 @@ def test_a_finished_game_says_its_result_and_score():
     assert sum(view["castle_left"].values()) == 12 - view["level"]
 
 
+def test_view_texts_carry_no_colour_codes_when_card_texts_do():
+    script = (
+        "import json, vardelic, vardelic_rl as rl; g = rl.Game(4, seed=1); "
+        "print(json.dumps([str(c) for c in g.state().current_hand()])); "
+        "print(json.dumps(g.view(), ensure_ascii=False))"
+    )
+    env = {k: v for k, v in os.environ.items() if k != "NO_COLOR"} | {"CLICOLOR_FORCE": "1"}
+    done = subprocess.run(
+        [sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True
+    )
+    coloured, view = done.stdout.splitlines()
+    assert "\\u001b[" in coloured  # colours are on in that process
+    assert "\x1b" not in view and "\\u001b" not in view and any(s in view for s in "♠♥♦♣")
+
+
 def test_bad_seats_and_ids_are_refused():
     game = rl.Game(2, seed=1)
     with pytest.raises(ValueError, match="player 2 is not at a table of 2"):
@@ -122,3 +139,5 @@ def test_bad_seats_and_ids_are_refused():
         rl.describe(300, game)
     with pytest.raises(TypeError):
         rl.describe(1.0, game)
+    with pytest.raises(ValueError, match="is not legal"):
+        rl.describe(2**70, game)

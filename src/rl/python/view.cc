@@ -1,6 +1,8 @@
-// Game.view(player=None) and describe(action_id, game): a seat's view as plain Python data.
-// Built here rather than in Python because viewers and harnesses ask for one per move: the
-// keys are interned once and every card's dict is copied from a prebuilt one.
+// Game.view(player=None), state_view(state, player=None) and describe(action_id, game): a
+// seat's view as plain Python data, on game::seat_view. Built here rather than in Python
+// because viewers and harnesses ask for one per move: the keys are interned once and every
+// card's dict is copied from a prebuilt one (a copy each, so that no view shares a mutable
+// object with another).
 #include "rl/view.h"
 
 #include <nanobind/nanobind.h>
@@ -10,10 +12,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "game/card.h"
 #include "game/information.h"
@@ -154,17 +156,11 @@ nb::object discard_list(const Names& n, const std::array<std::uint8_t, game::kCa
   return list;
 }
 
-// Labels are immutable strings, so one object serves every view that lists the move; the
-// cache is emptied when it grows past a bound, so it never holds more than a few MB.
 nb::object label_of(const game::Action& action, std::string& scratch) {
-  static auto* cache = new std::unordered_map<game::Action, nb::object>();
-  if (auto found = cache->find(action); found != cache->end()) return found->second;
-  if (cache->size() >= 50'000) cache->clear();
   scratch.clear();
   append_action_label(scratch, action);
   nb::object label = str_of(scratch);
   if (!label) throw nb::python_error();
-  cache->emplace(action, label);
   return label;
 }
 
@@ -236,15 +232,29 @@ nb::object view_of(const Episode<N>& episode, std::size_t seat) {
   return view;
 }
 
+// An int argument (numpy's too); one beyond the int64 range becomes the nearest int64, which
+// is refused as out of range rather than as a wrong type.
+long long int_argument(nb::handle value, const char* name, const char* expected) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
+    throw nb::type_error((std::string(name) + " must be " + expected + ", not " +
+                          nb::type_name(value.type()).c_str())
+                             .c_str());
+  }
+  nb::object number = nb::steal(PyNumber_Index(value.ptr()));
+  if (!number) throw nb::python_error();
+  int overflow = 0;
+  const long long result = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (result == -1 && PyErr_Occurred()) throw nb::python_error();
+  if (overflow != 0) {
+    return overflow > 0 ? std::numeric_limits<long long>::max()
+                        : std::numeric_limits<long long>::min();
+  }
+  return result;
+}
+
 std::size_t seat_of(const AnyEpisode& game, nb::handle player) {
   if (player.is_none()) return game.current_player();
-  if (PyBool_Check(player.ptr()) || !PyIndex_Check(player.ptr())) {
-    throw nb::type_error(
-        ("player must be None or an int, not " + std::string(nb::type_name(player.type()).c_str()))
-            .c_str());
-  }
-  const long long value = PyLong_AsLongLong(nb::steal(PyNumber_Index(player.ptr())).ptr());
-  if (value == -1 && PyErr_Occurred()) PyErr_Clear();
+  const long long value = int_argument(player, "player", "None or an int");
   if (value < 0 || value >= static_cast<long long>(game.num_players())) {
     throw nb::value_error((std::string("player ") + nb::str(player).c_str() +
                            " is not at a table of " + std::to_string(game.num_players()))
@@ -301,17 +311,8 @@ void bind_view(nb::module_& m) {
   m.def(
       "describe",
       [](nb::handle action_id, const AnyEpisode& game) {
-        if (PyBool_Check(action_id.ptr()) || !PyIndex_Check(action_id.ptr())) {
-          throw nb::type_error(("action_id must be an int, not " +
-                                std::string(nb::type_name(action_id.type()).c_str()))
-                                   .c_str());
-        }
-        int overflow = 0;
-        const long long id = PyLong_AsLongLongAndOverflow(
-            nb::steal(PyNumber_Index(action_id.ptr())).ptr(), &overflow);
-        if (overflow != 0 || !game.legal().is_legal(id)) {
-          throw nb::value_error(game.illegal_message(overflow != 0 ? -1 : id).c_str());
-        }
+        const long long id = int_argument(action_id, "action_id", "an int");
+        if (!game.legal().is_legal(id)) throw nb::value_error(game.illegal_message(id).c_str());
         return action_label(game.legal().action(id));
       },
       "action_id"_a, "game"_a,
