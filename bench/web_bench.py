@@ -23,7 +23,7 @@ import subprocess
 import sys
 import time
 
-import httpx
+import httpx2 as httpx
 import numpy as np
 import websockets
 

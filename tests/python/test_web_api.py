@@ -12,7 +12,7 @@ import time
 import pytest
 
 pytest.importorskip("fastapi")
-pytest.importorskip("httpx")
+pytest.importorskip("httpx2")  # what the TestClient runs on
 from fastapi.testclient import TestClient  # noqa: E402
 from vardelic_web import create_app, engine  # noqa: E402
 
