@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import asyncio
 import contextlib
+import logging
 import secrets
 import time
 from typing import Any
@@ -22,6 +23,8 @@ from vardelic_arena.game import _make_player
 from vardelic_arena.teams import MAX_SEATS, PySeat, check_seat, parse_seat
 
 from . import engine
+
+logger = logging.getLogger("vardelic_web")
 
 HUMAN = "human"
 # py: seats import code by name; over HTTP only the package's own trained policies are taken.
@@ -151,6 +154,12 @@ class Table:
             raise TableError(400, f"seat {requested} is not at this table")
         return requested
 
+    def _fail(self, seat: int, what: str, err: BaseException) -> None:
+        """Stops the table. The page learns only what failed: an engine or player message
+        may name cards of that seat, so the details go to the server's log."""
+        self.error = f"player {seat + 1} ({self.labels[seat]}) {what}; the game stops here"
+        logger.error("table %s: player %d (%s): %r", self.id, seat + 1, self.labels[seat], err)
+
     def _computer_to_move(self) -> bool:
         return not self.game.done and self.game.current_player() != self.human
 
@@ -215,14 +224,14 @@ class Table:
         except BaseException as err:  # noqa: BLE001 - the engine's failure derives BaseException
             if isinstance(err, asyncio.CancelledError | KeyboardInterrupt):
                 raise
-            self.error = f"player {seat + 1} ({self.labels[seat]}) failed: {err}"
+            self._fail(seat, f"raised {type(err).__name__}", err)
             self._push()
             return False
         async with self.lock:
             try:
                 ident = engine.action_id(self.game, action)
-            except ValueError as err:
-                self.error = f"player {seat + 1} ({self.labels[seat]}): {err}"
+            except Exception as err:  # noqa: BLE001 - whatever a py: seat returned
+                self._fail(seat, "returned an action that is not legal", err)
                 self._push()
                 return False
             self._apply(ident)

@@ -319,3 +319,36 @@ def test_the_hint_depends_only_on_the_seats_information():
             game.step(rng.choice(engine.legal_ids(game)))
             if game.done:
                 break
+
+
+@pytest.mark.parametrize(
+    "body", ["raise ValueError('holding ♥Q secret')", "return 'play ♥Q secret'"]
+)
+def test_a_failing_computer_seat_stops_the_table_without_telling_its_cards(tmp_path, body):
+    path = tmp_path / "faulty.py"
+    path.write_text(f"class Faulty:\n    def play(self, state):\n        {body}\n")
+    with TestClient(create_app(allow_py_seats=True)) as client:
+        table, auth, _ = sit(client, ["human", f"py:{path}:Faulty"], seed=1)
+        deadline = time.monotonic() + 10
+        while not (message := client.get(f"/api/tables/{table}", headers=auth).json())["error"]:
+            assert time.monotonic() < deadline and not message["view"]["over"]
+            if message["view"]["legal"]:  # play on until the faulty seat is to move
+                action = {"action": message["view"]["legal"][-1]["id"]}
+                client.post(f"/api/tables/{table}/actions", headers=auth, json=action)
+            time.sleep(0.01)
+        assert "player 2" in message["error"] and "secret" not in json.dumps(message)
+        answer = client.post(f"/api/tables/{table}/actions", headers=auth, json={"action": 0})
+        assert answer.status_code == 409
+
+
+def test_replays_records_of_games_played_elsewhere(client):
+    import vardelic
+    import vardelic_rl
+
+    players = [vardelic.players.RandomPlayer(seed=1), vardelic.players.RandomPlayer(seed=2)]
+    record = vardelic_rl.play_recorded(players, seed=3)
+    replay = client.post("/api/replays", json={"record": record.to_json()}).json()
+    assert [f["log"]["player"] for f in replay["frames"][1:]] == [
+        record.replay(upto=i).current_player() for i in range(len(record.moves))
+    ]
+    assert replay["frames"][-1]["views"][0]["score"] == record.score
