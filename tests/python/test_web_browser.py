@@ -174,3 +174,31 @@ def test_a_game_played_by_clicking_replays_to_the_score_shown(
     sync_api.expect(page.get_by_test_id("final-score")).to_have_text(str(shown))
     assert errors == []
     page.close()
+
+
+def test_watching_computer_players_steps_plays_and_pauses(server, browser):
+    page = browser.new_page(viewport={"width": 1400, "height": 700})
+    page.goto(server)
+    page.get_by_role("tab", name="Watch").click()
+    page.get_by_label("Players").select_option("3")
+    for index, spec in enumerate(["random", "mcts(p=50)", "ismcts(iterations=50)"]):
+        page.get_by_label(f"Player {index + 1} seat").fill(spec)
+    page.get_by_label("Seed").fill("4")
+    page.get_by_role("button", name="Start").click()
+    status = page.get_by_test_id("status")
+    sync_api.expect(status).to_have_attribute("data-moves", "0")
+    page.get_by_role("button", name="Step").click()
+    sync_api.expect(status).to_have_attribute("data-moves", "1")
+    page.get_by_label("View").select_option("2")
+    sync_api.expect(page.locator("#hand-title")).to_have_text("Player 3's hand")
+    assert page.get_by_role("group", name="Player 3's hand").locator(".card").count() > 0
+
+    page.get_by_label("Computer delay").fill("0")
+    page.get_by_role("button", name="Play", exact=True).click()
+    page.wait_for_function("() => Number(document.getElementById('status').dataset.moves) >= 6")
+    page.get_by_role("button", name="Pause").click()
+    page.wait_for_timeout(300)  # a step already sent may still land
+    paused = status.get_attribute("data-moves")
+    page.wait_for_timeout(500)
+    assert status.get_attribute("data-moves") == paused
+    page.close()
