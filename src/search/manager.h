@@ -42,7 +42,6 @@ class MCTSManager {
   SearchTree<M>& tree() { return *search_tree_; }
   const SearchTree<M>& tree() const { return *search_tree_; }
   NodeHandle<M> root_node() const { return search_tree_->root_node(); }
-  bool print_on_playout_error() const { return print_on_playout_error_; }
 
   // One playout on the calling thread, with data kept for single-threaded use.
   bool playout() {
@@ -132,7 +131,6 @@ class MCTSManager {
  private:
   std::unique_ptr<SearchTree<M>> search_tree_;
   std::optional<ThreadData<M>> single_threaded_tld_;
-  bool print_on_playout_error_ = true;
   ThreadStarter thread_starter_;  // empty: std::thread
 };
 
