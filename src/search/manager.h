@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,14 +23,22 @@
 
 namespace vardelic::search {
 
+// How a parallel run starts each of its workers: on a new std::thread. A run may be given any
+// callable of this shape instead: it receives the worker's function, which the run hands to
+// every worker alike, and returns a thread running a copy of it, or throws std::system_error,
+// as std::thread does, when it cannot start one.
+struct StartThread {
+  template <class Work>
+  std::thread operator()(const Work& work) const {
+    return std::thread(work);
+  }
+};
+
 // Owns one search: builds the tree on a root state and runs playouts on worker threads.
 template <MCTS M>
 class MCTSManager {
  public:
   using State = typename M::State;
-  // Starts a thread running the given function. Replaceable so that tests can simulate a thread
-  // that cannot start (by throwing std::system_error, as std::thread does).
-  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
 
   MCTSManager(State root_state, M manager, typename M::Eval eval, typename M::Policy tree_policy,
               typename M::Table table)
@@ -54,8 +61,10 @@ class MCTSManager {
   // ThreadData. n == 0 returns at once; num_threads == 0 otherwise throws util::Failure
   // "assertion failed: num_threads != 0". If a playout throws, the other workers stop after
   // their current playout and the first exception is rethrown here; if a thread cannot be
-  // started, the started ones are stopped and joined and util::Failure is thrown.
-  void playout_n_parallel(uint32_t n, std::size_t num_threads) {
+  // started, the started ones are stopped and joined and util::Failure is thrown. `start`
+  // starts each worker (see StartThread).
+  template <class Start = StartThread>
+  void playout_n_parallel(uint32_t n, std::size_t num_threads, Start start = {}) {
     if (n == 0) return;
     if (num_threads == 0) throw util::Failure("assertion failed: num_threads != 0");
     // A worker past the n-th would find the counter spent at once: start none of those, so an
@@ -112,7 +121,7 @@ class MCTSManager {
     };
     try {
       for (std::size_t i = 0; i < num_threads; ++i) {
-        workers.push_back(thread_starter_ ? thread_starter_(work) : std::thread(work));
+        workers.push_back(start(work));
       }
     } catch (const std::system_error& error) {
       stop_and_join();
@@ -126,12 +135,9 @@ class MCTSManager {
     if (num_threads > 1) tree.sync_edge_statistics();
   }
 
-  void set_thread_starter(ThreadStarter starter) { thread_starter_ = std::move(starter); }
-
  private:
   std::unique_ptr<SearchTree<M>> search_tree_;
   std::optional<ThreadData<M>> single_threaded_tld_;
-  ThreadStarter thread_starter_;  // empty: std::thread
 };
 
 }  // namespace vardelic::search
