@@ -117,25 +117,24 @@ TEST(ParallelRun, WorkerFailureReachesTheCallerAfterAllWorkersStopped) {
 
 TEST(ParallelRun, ThreadThatCannotStartFailsTheRunAfterJoiningTheOthers) {
   auto manager = make_manager<ToyMCTS>(game(3));
-  auto started = std::make_shared<int>(0);
-  manager.set_thread_starter([started](std::function<void()> work) {
-    if (++*started == 3) {
+  int started = 0;
+  auto third_fails = [&started](const auto& work) {
+    if (++started == 3) {
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     }
-    return std::thread(std::move(work));
-  });
+    return std::thread(work);
+  };
   try {
-    manager.playout_n_parallel(100000, 4);
+    manager.playout_n_parallel(100000, 4, third_fails);
     FAIL() << "expected a failure";
   } catch (const util::Failure& failure) {
     EXPECT_EQ(std::string(failure.what()).rfind("failed to start a search thread: ", 0), 0u)
         << failure.what();
   }
-  EXPECT_EQ(*started, 3);
+  EXPECT_EQ(started, 3);
   EXPECT_LE(root_visits(manager), 100000u);
 
   // The same manager runs normally once threads start again.
-  manager.set_thread_starter({});
   const uint64_t before = root_visits(manager);
   manager.playout_n_parallel(100, 2);
   EXPECT_EQ(root_visits(manager), before + 100);
@@ -143,13 +142,13 @@ TEST(ParallelRun, ThreadThatCannotStartFailsTheRunAfterJoiningTheOthers) {
 
 TEST(ParallelRun, StartsNoMoreWorkersThanPlayouts) {
   auto manager = make_manager<ToyMCTS>(game(3));
-  auto started = std::make_shared<int>(0);
-  manager.set_thread_starter([started](std::function<void()> work) {
-    ++*started;
-    return std::thread(std::move(work));
-  });
-  manager.playout_n_parallel(3, std::numeric_limits<std::size_t>::max());
-  EXPECT_EQ(*started, 3);
+  int started = 0;
+  auto counting = [&started](const auto& work) {
+    ++started;
+    return StartThread{}(work);
+  };
+  manager.playout_n_parallel(3, std::numeric_limits<std::size_t>::max(), counting);
+  EXPECT_EQ(started, 3);
   EXPECT_EQ(root_visits(manager), 3u);
 }
 
