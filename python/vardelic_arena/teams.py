@@ -13,7 +13,7 @@ import os
 import re
 import sys
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, ClassVar
 
 from .errors import TeamError
 
@@ -44,7 +44,11 @@ Seats (a team is 1 to 4 of them, separated by commas):
                            epsilon=X       random share of rollouts  [0.1]
                            widening=B      progressive widening      [true]
                            reuse=B         keep the subtree played   [true]
+                           redeal=R        hidden or pooled (discard pile too) [hidden]
                          e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)
+  clairvoyant(SETTINGS)  the ismcts search on the true state: it SEES EVERY HIDDEN
+                         CARD, a yardstick of perfect information, not a fair
+                         player; the ismcts keys but redeal, e.g. clairvoyant(time_ms=20)
   py:MODULE:CLASS        your own player class, constructed without
                          arguments; MODULE is importable from the current
                          directory or PYTHONPATH, or a path to a .py file
@@ -112,6 +116,7 @@ _ISMCTS_KEYS = (
     "epsilon",
     "widening",
     "reuse",
+    "redeal",
 )
 
 
@@ -140,6 +145,24 @@ class ISMCTSSeat:
         return ISMCTSPlayer(**settings)
 
 
+@dataclass(frozen=True)
+class ClairvoyantSeat(ISMCTSSeat):
+    """The ismcts search without the re-deal: it plays on the true state, every hidden card
+    seen. A yardstick of what perfect information reaches, marked wherever it is reported."""
+
+    sees_hidden: ClassVar[bool] = True
+
+    def canonical(self) -> str:
+        return "clairvoyant" + super().canonical().removeprefix("ismcts")
+
+    def build(self, default_seed: int):
+        from vardelic_agents import ClairvoyantPlayer
+
+        settings = dict(self.settings)
+        settings.setdefault("seed", default_seed)
+        return ClairvoyantPlayer(**settings)
+
+
 Seat = RandomSeat | MCTSSeat | PySeat | ISMCTSSeat
 
 
@@ -164,6 +187,11 @@ class Team:
             getattr(seat, "short", seat.canonical)() + (f"*{n}" if n > 1 else "")
             for seat, n in groups
         )
+
+    @property
+    def sees_hidden(self) -> bool:
+        """Whether a seat sees cards hidden from it (a clairvoyant yardstick)."""
+        return any(getattr(seat, "sees_hidden", False) for seat in self.seats)
 
     @property
     def players(self) -> int:
@@ -299,6 +327,16 @@ def _parse_ismcts(body: str) -> ISMCTSSeat:
     return ISMCTSSeat(tuple((key, settings[key]) for key in _ISMCTS_KEYS if key in settings))
 
 
+_CLAIRVOYANT_HINT = "write e.g. clairvoyant(time_ms=20) or clairvoyant(iterations=1000)"
+
+
+def _parse_clairvoyant(body: str) -> ClairvoyantSeat:
+    seat = _parse_ismcts(body)
+    if any(key == "redeal" for key, _ in seat.settings):
+        raise TeamError("clairvoyant deals nothing again: it takes no redeal setting")
+    return ClairvoyantSeat(seat.settings)
+
+
 _PY_HINT = (
     "write py:MODULE:CLASS, with MODULE importable from the current directory or "
     "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments"
@@ -350,10 +388,12 @@ def parse_seat(text: str) -> list[Seat]:
 _SEARCH_SEATS = {
     "mcts": (MCTSSeat, _parse_mcts, _MCTS_HINT),
     "ismcts": (ISMCTSSeat, _parse_ismcts, _ISMCTS_HINT),
+    "clairvoyant": (ClairvoyantSeat, _parse_clairvoyant, _CLAIRVOYANT_HINT),
 }
 
 _SEAT_KINDS = (
-    "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or py:MODULE:CLASS"
+    "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...), "
+    "clairvoyant(KEY=VALUE,...) or py:MODULE:CLASS"
 )
 
 

@@ -27,6 +27,42 @@ unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
 }
 
+// A world for one iteration, as settings.redeal says.
+template <std::size_t N>
+State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng) {
+  if (redeal == Redeal::None) return root;
+  State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
+  if (redeal == Redeal::Pooled) {
+    // The pile joins the hidden cards, pooled in a canonical order: its order is not seen.
+    game::Table& table = world.table;
+    std::array<Card, 64> pool;
+    std::size_t count = 0;
+    auto gather = [&](const auto& cards) {
+      for (Card card : cards) pool[count++] = card;
+    };
+    gather(table.discard_pile);
+    for (std::size_t i = 0; i < N; ++i) {
+      if (i != root.has_turn.id) gather(world.players[i].hand);
+    }
+    gather(table.tavern_deck);
+    std::sort(pool.begin(), pool.begin() + count,
+              [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
+    util::shuffle(std::span<Card>(pool.data(), count), rng);
+    std::size_t next = 0;
+    auto deal = [&](auto& cards) {
+      const std::size_t size = cards.size();
+      cards.clear();
+      for (std::size_t k = 0; k < size; ++k) cards.push_back(pool[next++]);
+    };
+    deal(table.discard_pile);
+    for (std::size_t i = 0; i < N; ++i) {
+      if (i != root.has_turn.id) deal(world.players[i].hand);
+    }
+    deal(table.tavern_deck);
+  }
+  return world;
+}
+
 }  // namespace
 
 std::uint64_t action_key(const Action& action) {
@@ -66,7 +102,7 @@ std::uint64_t ISMCTSTree<N>::search(const State<N>& root, util::ChaCha12Rng& rng
 
 template <std::size_t N>
 void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
-  State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
+  State<N> world = deal_world(root, settings_.redeal, rng);
   path_.clear();
   std::uint32_t node = 0;
   double reward = 0;

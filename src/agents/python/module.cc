@@ -1,4 +1,5 @@
-// vardelic_agents._native: ISMCTSPlayer as a Python player object. `play` copies the game state
+// vardelic_agents._native: ISMCTSPlayer (and ClairvoyantPlayer, the same search without the
+// re-deal) as Python player objects. `play` copies the game state
 // out of the PyState through vardelic's capsule, searches without the interpreter lock, and
 // answers with the action object vardelic itself would make.
 
@@ -24,6 +25,7 @@ namespace {
 
 using vardelic::agents::ISMCTSPlayer;
 using vardelic::agents::ISMCTSSettings;
+using vardelic::agents::Redeal;
 using vardelic::agents::RolloutPolicy;
 using vardelic::game::Action;
 using vardelic::game::StateEnum;
@@ -33,8 +35,12 @@ using vardelic::game::StateEnum;
 const vardelic::python::CApi* g_api = nullptr;
 PyObject* g_vardelic = nullptr;
 
+// kClairvoyant: the ClairvoyantPlayer class, a type of its own so that it is no ISMCTSPlayer.
+template <bool kClairvoyant>
 class PlayerObject {
  public:
+  static constexpr const char* kName = kClairvoyant ? "ClairvoyantPlayer" : "ISMCTSPlayer";
+
   explicit PlayerObject(const ISMCTSSettings& settings) : player_(settings) {}
 
   nb::object play(nb::handle state) {
@@ -71,7 +77,7 @@ class PlayerObject {
   std::string repr() const {
     const ISMCTSSettings& s = player_.settings();
     std::ostringstream out;
-    out << "ISMCTSPlayer(";
+    out << kName << "(";
     if (s.time_ms) out << "time_ms=" << *s.time_ms << ", ";
     if (s.iterations) out << "iterations=" << *s.iterations << ", ";
     out << "threads=" << s.threads << ", ";
@@ -79,7 +85,10 @@ class PlayerObject {
     out << "exploration=" << s.exploration << ", rollout='"
         << (s.rollout == RolloutPolicy::Heuristic ? "heuristic" : "random")
         << "', epsilon=" << s.epsilon << ", widening=" << (s.widening ? "True" : "False")
-        << ", reuse=" << (s.reuse ? "True" : "False") << ")";
+        << ", reuse=" << (s.reuse ? "True" : "False");
+    if (!kClairvoyant)
+      out << ", redeal='" << (s.redeal == Redeal::Pooled ? "pooled" : "hidden") << "'";
+    out << ")";
     return out.str();
   }
 
@@ -88,7 +97,9 @@ class PlayerObject {
   // first searches without the interpreter lock) is refused rather than made to wait.
   std::unique_lock<std::mutex> claim() {
     std::unique_lock lock(busy_, std::try_to_lock);
-    if (!lock.owns_lock()) throw std::runtime_error("this ISMCTSPlayer is already deciding");
+    if (!lock.owns_lock()) {
+      throw std::runtime_error(std::string("this ") + kName + " is already deciding");
+    }
     return lock;
   }
 
@@ -116,8 +127,8 @@ std::uint64_t to_u64(nb::handle value, const char* name) {
 
 ISMCTSSettings make_settings(std::optional<double> time_ms, nb::handle iterations,
                              std::int64_t threads, nb::handle seed, double exploration,
-                             const std::string& rollout, double epsilon, bool widening,
-                             bool reuse) {
+                             const std::string& rollout, double epsilon, bool widening, bool reuse,
+                             const std::string& redeal) {
   ISMCTSSettings s;
   s.time_ms = time_ms;
   if (!iterations.is_none()) {
@@ -138,6 +149,15 @@ ISMCTSSettings make_settings(std::optional<double> time_ms, nb::handle iteration
   s.epsilon = epsilon;
   s.widening = widening;
   s.reuse = reuse;
+  if (redeal == "hidden") {
+    s.redeal = Redeal::Hidden;
+  } else if (redeal == "pooled") {
+    s.redeal = Redeal::Pooled;
+  } else if (redeal == "none") {  // only ClairvoyantPlayer asks for it
+    s.redeal = Redeal::None;
+  } else {
+    throw std::invalid_argument("redeal must be 'hidden' or 'pooled', not '" + redeal + "'");
+  }
   return s;
 }
 
@@ -161,7 +181,36 @@ Settings (keyword only):
   epsilon      share of random moves in heuristic rollouts (default 0.1)
   widening     progressive widening in heuristic order (default True)
   reuse        keep the subtree of the action played (default True)
+  redeal       'hidden' (default): deal again what the seat cannot see, keeping
+               the face-up discard pile; 'pooled': pool the discard pile with
+               the hidden cards too (the earlier re-deal, kept for comparison)
 )";
+
+constexpr const char* kClairvoyantDoc = R"(A yardstick, not a player for people: it sees every card.
+
+The ISMCTSPlayer search without the re-deal: every iteration plays the true state
+it is given (every hand, the deck order and the seed of the rules' random steps),
+so it knows what the other players hold and what will be drawn. Its results bound
+what the honest ISMCTSPlayer could reach with the same budget; never seat it
+where hidden cards should stay hidden.
+
+Budget and settings (keyword only) as ISMCTSPlayer, without redeal:
+  time_ms, iterations, threads, seed, exploration, rollout, epsilon, widening, reuse
+)";
+
+// The methods both classes share.
+template <bool kClairvoyant>
+void def_methods(nb::class_<PlayerObject<kClairvoyant>>& cls) {
+  using Object = PlayerObject<kClairvoyant>;
+  cls.def("play", &Object::play, "state"_a,
+          "Choose an action for the player to move in the given state.")
+      .def("ranked_actions", &Object::ranked_actions,
+           "The last decision's candidates as (action, visits, avg_reward), most visited first;\n"
+           "the first is what play() returned. Empty before the first decision.")
+      .def("last_decision", &Object::last_decision,
+           "What the last decision spent: iterations, reused_visits and milliseconds.")
+      .def("__repr__", &Object::repr);
+}
 
 }  // namespace
 
@@ -171,28 +220,43 @@ NB_MODULE(_native, m) {
   g_api = vardelic::python::ImportCApi();
   if (g_api == nullptr) throw nb::python_error();
 
-  nb::class_<PlayerObject>(m, "ISMCTSPlayer", kClassDoc)
-      .def(
-          "__init__",
-          [](PlayerObject* self, std::optional<double> time_ms, nb::handle iterations,
-             std::int64_t threads, nb::handle seed, double exploration, const std::string& rollout,
-             double epsilon, bool widening, bool reuse) {
-            new (self) PlayerObject(make_settings(time_ms, iterations, threads, seed, exploration,
-                                                  rollout, epsilon, widening, reuse));
-          },
-          nb::sig("def __init__(self, *, time_ms: float | None = None, iterations: int | None = "
-                  "None, threads: int = 1, seed: int | None = None, exploration: float = 0.5, "
-                  "rollout: str = 'heuristic', epsilon: float = 0.1, widening: bool = True, "
-                  "reuse: bool = True) -> None"),
-          nb::kw_only(), "time_ms"_a = nb::none(), "iterations"_a = nb::none(), "threads"_a = 1,
-          "seed"_a = nb::none(), "exploration"_a = 0.5, "rollout"_a = "heuristic",
-          "epsilon"_a = 0.1, "widening"_a = true, "reuse"_a = true)
-      .def("play", &PlayerObject::play, "state"_a,
-           "Choose an action for the player to move in the given state.")
-      .def("ranked_actions", &PlayerObject::ranked_actions,
-           "The last decision's candidates as (action, visits, avg_reward), most visited first;\n"
-           "the first is what play() returned. Empty before the first decision.")
-      .def("last_decision", &PlayerObject::last_decision,
-           "What the last decision spent: iterations, reused_visits and milliseconds.")
-      .def("__repr__", &PlayerObject::repr);
+  nb::class_<PlayerObject<false>> ismcts(m, "ISMCTSPlayer", kClassDoc);
+  ismcts.def(
+      "__init__",
+      [](PlayerObject<false>* self, std::optional<double> time_ms, nb::handle iterations,
+         std::int64_t threads, nb::handle seed, double exploration, const std::string& rollout,
+         double epsilon, bool widening, bool reuse, const std::string& redeal) {
+        if (redeal == "none") {
+          throw std::invalid_argument("redeal must be 'hidden' or 'pooled', not 'none'");
+        }
+        new (self)
+            PlayerObject<false>(make_settings(time_ms, iterations, threads, seed, exploration,
+                                              rollout, epsilon, widening, reuse, redeal));
+      },
+      nb::sig("def __init__(self, *, time_ms: float | None = None, iterations: int | None = "
+              "None, threads: int = 1, seed: int | None = None, exploration: float = 0.5, "
+              "rollout: str = 'heuristic', epsilon: float = 0.1, widening: bool = True, "
+              "reuse: bool = True, redeal: str = 'hidden') -> None"),
+      nb::kw_only(), "time_ms"_a = nb::none(), "iterations"_a = nb::none(), "threads"_a = 1,
+      "seed"_a = nb::none(), "exploration"_a = 0.5, "rollout"_a = "heuristic", "epsilon"_a = 0.1,
+      "widening"_a = true, "reuse"_a = true, "redeal"_a = "hidden");
+  def_methods(ismcts);
+
+  nb::class_<PlayerObject<true>> clairvoyant(m, "ClairvoyantPlayer", kClairvoyantDoc);
+  clairvoyant.def(
+      "__init__",
+      [](PlayerObject<true>* self, std::optional<double> time_ms, nb::handle iterations,
+         std::int64_t threads, nb::handle seed, double exploration, const std::string& rollout,
+         double epsilon, bool widening, bool reuse) {
+        new (self) PlayerObject<true>(make_settings(time_ms, iterations, threads, seed, exploration,
+                                                    rollout, epsilon, widening, reuse, "none"));
+      },
+      nb::sig("def __init__(self, *, time_ms: float | None = None, iterations: int | None = "
+              "None, threads: int = 1, seed: int | None = None, exploration: float = 0.5, "
+              "rollout: str = 'heuristic', epsilon: float = 0.1, widening: bool = True, "
+              "reuse: bool = True) -> None"),
+      nb::kw_only(), "time_ms"_a = nb::none(), "iterations"_a = nb::none(), "threads"_a = 1,
+      "seed"_a = nb::none(), "exploration"_a = 0.5, "rollout"_a = "heuristic", "epsilon"_a = 0.1,
+      "widening"_a = true, "reuse"_a = true);
+  def_methods(clairvoyant);
 }
