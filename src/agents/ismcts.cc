@@ -21,7 +21,9 @@ using game::State;
 constexpr std::size_t kMaxNodes = std::size_t{1} << 22;
 constexpr std::size_t kMaxRolloutSteps = 1000;
 
-double scaled(const game::GameResult& result) { return result.won() ? 1.0 : result.score() / 12.0; }
+constexpr double kMaxPoints = game::kEnemies;
+
+double scaled(const game::GameResult& result) { return game::points(result) / kMaxPoints; }
 
 unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
@@ -170,14 +172,14 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
     }
     if (std::optional<game::GameResult> result = world.step(action)) return scaled(*result);
   }
-  return world.reward() / 12.0;
+  return world.reward() / kMaxPoints;
 }
 
 template <std::size_t N>
 std::vector<RootStats> ISMCTSTree<N>::root_stats() const {
   std::vector<RootStats> stats;
   for (const Edge& edge : nodes_[0].edges) {
-    stats.push_back({edge.action, edge.visits, edge.reward * 12.0});
+    stats.push_back({edge.action, edge.visits, edge.reward * kMaxPoints});
   }
   return stats;
 }

@@ -118,5 +118,12 @@ TEST(SeatView, HoldsWhatTheSeatMayKnowAndNothingHidden) {
   EXPECT_THROW(seat_view(state, 3), std::invalid_argument);
 }
 
+TEST(Points, AWinIsWorthEveryEnemyALossTheLevelReached) {
+  EXPECT_EQ(State<2>::create(1).table.castle_deck.size(), kEnemies);
+  EXPECT_EQ(points(GameResult::Won()), kEnemies);
+  EXPECT_EQ(GameResult::Won().score(), 0);  // score() keeps its meaning
+  for (std::uint8_t level : {0, 7, 11}) EXPECT_EQ(points(GameResult::Lost(level)), level);
+}
+
 }  // namespace
 }  // namespace vardelic::game
