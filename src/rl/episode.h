@@ -106,7 +106,7 @@ class AnyEpisode {
   std::string text() const;
 
  private:
-  std::variant<Episode<1>, Episode<2>, Episode<3>, Episode<4>> episode_;
+  game::ByPlayers<Episode> episode_;
 };
 
 extern template class Episode<1>;
