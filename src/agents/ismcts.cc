@@ -21,7 +21,9 @@ using game::State;
 constexpr std::size_t kMaxNodes = std::size_t{1} << 22;
 constexpr std::size_t kMaxRolloutSteps = 1000;
 
-double scaled(const game::GameResult& result) { return result.won() ? 1.0 : result.score() / 12.0; }
+constexpr double kMaxPoints = game::kEnemies;
+
+double scaled(const game::GameResult& result) { return game::points(result) / kMaxPoints; }
 
 unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
@@ -107,12 +109,12 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
   std::uint32_t node = 0;
   double reward = 0;
   for (;;) {
-    actions_.clear();
-    world.append_action_space(actions_);
-    if (actions_.empty()) {
-      reward = world.reward() / 12.0;
+    if (std::optional<game::GameResult> stuck = game::stuck_result(world)) {
+      reward = scaled(*stuck);
       break;
     }
+    actions_.clear();
+    world.append_action_space(actions_);
     std::size_t allowed = actions_.size();
     order_.clear();
     for (std::uint32_t i = 0; i < actions_.size(); ++i) {
@@ -195,6 +197,7 @@ template <std::size_t N>
 double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
   Action action = Action::yield();
   for (std::size_t step = 0; step < kMaxRolloutSteps; ++step) {
+    if (std::optional<game::GameResult> stuck = game::stuck_result(world)) return scaled(*stuck);
     if (settings_.rollout == RolloutPolicy::Heuristic) {
       if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) break;
     } else {
@@ -205,14 +208,14 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
     }
     if (std::optional<game::GameResult> result = world.step(action)) return scaled(*result);
   }
-  return world.reward() / 12.0;
+  return world.reward() / kMaxPoints;
 }
 
 template <std::size_t N>
 std::vector<RootStats> ISMCTSTree<N>::root_stats() const {
   std::vector<RootStats> stats;
   for (const Edge& edge : nodes_[0].edges) {
-    stats.push_back({edge.action, edge.visits, edge.reward * 12.0});
+    stats.push_back({edge.action, edge.visits, edge.reward * kMaxPoints});
   }
   return stats;
 }

@@ -15,7 +15,8 @@
 //      available, not its parent's visits, because the legal actions change from world to world;
 //   3. adds the first untried legal action of the node it stops at (in heuristic order, or at
 //      random without ordering), then plays the world to its end with the rollout policy;
-//   4. backs the score (enemies defeated, 12 for a win, scaled to [0, 1]) up the path.
+//   4. backs the points (game::points: enemies defeated, 12 for a win, scaled to [0, 1]) up the
+//      path.
 //
 //   root ─ Play(S5) ─ node ─ Discard(H3) ─ node ...
 //        ├ Play(C9) ─ node ...        edge: action, visits, availability, reward sum

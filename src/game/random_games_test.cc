@@ -106,7 +106,13 @@ Totals play_random_games(std::uint64_t first_seed, int games) {
                       << util::debug_text(state, true);
         return totals;
       }
+      if (stuck_result(state).has_value() != actions.empty()) {
+        ADD_FAILURE() << "stuck_result disagrees with the action list, seed " << seed << "\n"
+                      << util::debug_text(state, true);
+        return totals;
+      }
       if (actions.empty()) {
+        EXPECT_EQ(stuck_result(state), GameResult::Lost(state.level));
         // Only a solo player whose refilled hand cannot cover the attack has nothing to do.
         if (N != 1 || state.action_type.kind != ActionType::Kind::Discard) {
           ADD_FAILURE() << "no actions, seed " << seed << "\n" << util::debug_text(state, true);
@@ -188,6 +194,25 @@ TYPED_TEST(RandomGames, KeepTheInvariantsAfterEveryAction) {
   }
   EXPECT_EQ(totals.kinds[static_cast<std::size_t>(ActionKind::ChangePlayer)] > 0, N >= 3);
   EXPECT_EQ(totals.kinds[static_cast<std::size_t>(ActionKind::RefillHand)] > 0, N == 1);
+}
+
+// Game 640691, played by a generator seeded 640691 (a seeded RandomPlayer's choices), refills
+// during a discard until its hand cannot pay with no refill left: the game ends there, Lost at
+// level 4, while the action list stays empty.
+TEST(RandomGames, AStuckPositionEndsTheGameLostAtItsLevel) {
+  State<1> state = State<1>::create(640691);
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(640691);
+  std::size_t moves = 0;
+  for (;; ++moves) {
+    const std::vector<Action> actions = state.get_action_space();
+    if (actions.empty()) break;
+    ASSERT_FALSE(stuck_result(state));
+    ASSERT_FALSE(state.step(actions[rng.gen_below(actions.size())])) << "ended at move " << moves;
+  }
+  EXPECT_EQ(moves, 21u);
+  EXPECT_EQ(state.action_type.kind, ActionType::Kind::Discard);
+  EXPECT_EQ(state.hand_refills_left, 0);
+  EXPECT_EQ(stuck_result(state), GameResult::Lost(4));
 }
 
 TEST(RandomGames, TheSameSeedReplaysTheSameGame) {

@@ -13,6 +13,7 @@
 #include "game/card.h"
 #include "game/enemy.h"
 #include "game/player.h"
+#include "game/rules.h"
 #include "game/table.h"
 #include "util/debug_text.h"
 #include "util/rng.h"
@@ -40,6 +41,11 @@ util::ChaCha12Rng new_rng(std::optional<std::uint64_t> seed);
 
 template <std::size_t N>
 struct State;
+
+// Whether some discard of `hand` covers `amount` (more than 0): the whole hand's worth reaches it.
+inline bool can_cover(const Hand& hand, std::uint16_t amount) {
+  return !hand.empty() && pays_counter_attack(attack_sum(hand), amount);
+}
 
 // The outcome of applying an action: the successor state, or the end of the game.
 template <std::size_t N>
@@ -85,6 +91,8 @@ struct State {
   const Enemy* current_enemy() const { return table.current_enemy(); }
   void next_player() { has_turn = has_turn.next_id(N); }
   std::uint8_t reward() const { return level; }
+  // Solo, with a refill left: RefillHand is listed whatever is owed.
+  bool can_refill() const { return N == 1 && hand_refills_left > 0; }
   // A generator for one random step: made from rng_seed, whose first output replaces it.
   util::ChaCha12Rng get_rng();
 
@@ -134,6 +142,20 @@ struct State {
   // an attack of 0 the turn passes.
   std::optional<GameResult> strike_back(const Player& player, const Enemy& enemy);
 };
+
+// The end of a position whose player to move has no legal action, though no action ended the
+// game: solo, a discard that the hand drawn by the last refill cannot cover. The rules end the
+// game there, Lost at the current level; the action list itself stays empty. Nothing while the
+// position lists an action. Every table, environment and search asks this, so a stuck position
+// ends alike everywhere (a state marked by make_move always lists its ending action).
+template <std::size_t N>
+std::optional<GameResult> stuck_result(const State<N>& state) {
+  if (state.action_type.kind != ActionType::Kind::Discard || state.can_refill() ||
+      can_cover(state.current_player().hand, state.action_type.amount)) {
+    return std::nullopt;
+  }
+  return GameResult::Lost(state.level);
+}
 
 // Drops every Discard holding a Diamond, unless that would drop everything.
 std::vector<Action> prune_bad_moves(std::vector<Action> all_moves);

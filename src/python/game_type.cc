@@ -88,7 +88,7 @@ PyObject* GameNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto seed = ToOptionalUnsigned<std::uint64_t>(values[1], "seed");
 
     std::optional<game::StateEnum> state = game::new_state_enum(seats.size(), seed);
-    if (!state) Raise(PyExc_ValueError, "Only 1-4 players are allowed");
+    if (!state) Raise(PyExc_ValueError, game::kPlayerCountMessage);
     return NewBoxed<Game>(type, Game{*state, std::move(seats)}).release();
   });
 }
@@ -127,13 +127,19 @@ game::Action AskPython(ModuleState& module, const Seat& seat, const game::StateE
   Raise(PyExc_KeyError, message);
 }
 
-// Runs turns until the game ends. Each turn works on copies and replaces the stored state
+// Runs turns until the game ends (game::stuck_result ends a position without a legal action
+// before its seat is asked). Each turn works on copies and replaces the stored state
 // only once its action has been checked and applied, so a failing turn changes nothing.
 PyObject* Playout(PyObject* self, PyTypeObject* cls, PyObject* const*, Py_ssize_t nargs,
                   PyObject* kwnames) {
   return NoArgsMethod<Game, ExclusiveBorrow>(
       self, cls, "playout", nargs, kwnames, [](ModuleState& module, Game& game) -> PyObject* {
         while (true) {
+          // A position without a legal action ends the game before any seat is asked.
+          if (std::optional<game::GameResult> stuck =
+                  std::visit([](const auto& s) { return game::stuck_result(s); }, game.state)) {
+            return NewGameResult(module, *stuck).release();
+          }
           const std::size_t turn =
               std::visit([](const auto& s) { return s.has_turn.id; }, game.state);
           if (turn >= game.seats.size()) throw util::Failure("the player to move has no seat");

@@ -9,9 +9,8 @@ namespace vardelic::rl {
 template <std::size_t N>
 void Episode<N>::reset(const game::State<N>& state) {
   state_ = state;
-  result_.reset();
   legal_.build(state_);
-  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+  result_ = game::stuck_result(state_);
 }
 
 template <std::size_t N>
@@ -27,7 +26,7 @@ int Episode<N>::step(std::int64_t id) {
   }
   state_ = next;
   legal_.build(state_);
-  if (legal_.empty()) result_ = game::GameResult::Lost(state_.level);
+  result_ = game::stuck_result(state_);
   return state_.level - before;
 }
 
@@ -44,22 +43,10 @@ template class Episode<2>;
 template class Episode<3>;
 template class Episode<4>;
 
-namespace {
-
-template <std::size_t I, typename Variant, typename... Args>
-Variant make_episode(std::size_t num_players, Args&&... args) {
-  if constexpr (I == 4) {
-    throw std::invalid_argument("Only 1-4 players are allowed");
-  } else {
-    if (num_players == I + 1) return Variant(std::in_place_index<I>, std::forward<Args>(args)...);
-    return make_episode<I + 1, Variant>(num_players, std::forward<Args>(args)...);
-  }
-}
-
-}  // namespace
-
 AnyEpisode::AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed)
-    : episode_(make_episode<0, decltype(episode_)>(num_players, seed)) {}
+    : episode_(game::with_players(num_players, [seed](auto n) {
+        return game::ByPlayers<Episode>(std::in_place_type<Episode<decltype(n)::value>>, seed);
+      })) {}
 
 AnyEpisode::AnyEpisode(const game::StateEnum& state)
     : episode_(std::visit(

@@ -33,11 +33,9 @@ using game::GameResult;
 using game::Player;
 using game::State;
 
-// The reward of a result for any player (the game is cooperative): 12 for a win, otherwise the
-// number of enemies defeated.
-inline int64_t result_value(const GameResult& result) {
-  return result.won() ? 12 : static_cast<int64_t>(result.score());
-}
+// The reward of a result for any player (the game is cooperative): its points, game::kEnemies
+// for a win, otherwise the number of enemies defeated.
+inline int64_t result_value(const GameResult& result) { return game::points(result); }
 
 // The actions a rollout draws from at `state`, written into `out` (cleared first): the action
 // space, and with `heuristics` only the actions prune_bad_moves keeps (it filters in place, so
@@ -51,9 +49,9 @@ void rollout_actions(const State<N>& state, std::vector<Action>& out) {
 
 // One random rollout of the whole remaining game from `state`, with the generator given: the
 // hidden cards are dealt again, then actions are drawn uniformly from rollout_actions until the
-// game ends. An empty action space loses at the current level. A state marked as ended by
-// make_move still shows the position before its ending action: one action is drawn from that
-// position, and unless it ends the game itself the marked result is returned.
+// game ends. A position without a legal action ends as game::stuck_result says. A state marked as
+// ended by make_move still shows the position before its ending action: one action is drawn from
+// that position, and unless it ends the game itself the marked result is returned.
 //
 // This is the reference that builds every step's list; the search runs `rollout`, which must
 // make the same draws and reach the same result.
@@ -62,8 +60,8 @@ GameResult list_rollout(const State<N>& state, util::ChaCha12Rng& rng) {
   State<N> current = state.random_permutation(rng);
   std::vector<Action> actions;  // one buffer for the whole rollout
   for (;;) {
+    if (std::optional<GameResult> stuck = game::stuck_result(current)) return *stuck;
     rollout_actions<heuristics>(current, actions);
-    if (actions.empty()) return GameResult::Lost(current.reward());
     const Action action = actions[rng.gen_below(actions.size())];
     // In place rather than through apply_action's copy: the same rules, one copy fewer per step.
     if (std::optional<GameResult> result = current.step(action)) return *result;
@@ -77,8 +75,8 @@ template <bool heuristics, std::size_t N>
 GameResult rollout(const State<N>& state, util::ChaCha12Rng& rng) {
   State<N> current = state.random_permutation(rng);
   for (;;) {
+    if (std::optional<GameResult> stuck = game::stuck_result(current)) return *stuck;
     const game::IndexedActionSpace<N> actions(current, heuristics);
-    if (actions.empty()) return GameResult::Lost(current.reward());
     // Built before the step, which changes the hand the space reads.
     const Action action = actions[rng.gen_below(actions.size())];
     if (std::optional<GameResult> result = current.step(action)) return *result;
