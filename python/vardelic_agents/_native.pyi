@@ -24,6 +24,25 @@ class ISMCTSPlayer:
         epsilon: float = 0.1,
         widening: bool = True,
         reuse: bool = True,
+        redeal: str = "hidden",
+    ) -> None: ...
+    def play(self, state: PyState) -> _Action: ...
+    def ranked_actions(self) -> list[tuple[_Action, int, float]]: ...
+    def last_decision(self) -> dict[str, int | float]: ...
+
+class ClairvoyantPlayer:
+    def __init__(
+        self,
+        *,
+        time_ms: float | None = None,
+        iterations: int | None = None,
+        threads: int = 1,
+        seed: int | None = None,
+        exploration: float = 0.5,
+        rollout: str = "heuristic",
+        epsilon: float = 0.1,
+        widening: bool = True,
+        reuse: bool = True,
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...
     def ranked_actions(self) -> list[tuple[_Action, int, float]]: ...

@@ -12,6 +12,11 @@ from rich.table import Table
 from .summary import Summary
 
 _BARS = " ▁▂▃▄▅▆▇█"
+# The mark of a team that sees hidden cards, explained under the table.
+SEES_HIDDEN = "†"
+SEES_HIDDEN_NOTE = (
+    f"{SEES_HIDDEN} sees every hidden card (clairvoyant): a yardstick, not a fair player"
+)
 
 
 def sparkline(counts: list[int]) -> str:
@@ -76,7 +81,7 @@ def summary_table(summary: Summary) -> Table:
                 else "–"
             )
         table.add_row(
-            f"{index}. {team.label}",
+            f"{index}. {team.label}" + (f" {SEES_HIDDEN}" if team.sees_hidden else ""),
             games,
             str(team.wins),
             f"{_num(team.win_rate * 100 if math.isfinite(team.win_rate) else math.nan, 1)} % "
@@ -103,6 +108,8 @@ def histogram_table(summary: Summary) -> Table:
 def print_summary(summary: Summary, console: Console | None = None) -> None:
     console = console or Console()
     console.print(summary_table(summary))
+    if any(team.sees_hidden for team in summary.teams):
+        console.print(SEES_HIDDEN_NOTE, highlight=False)
     console.print(histogram_table(summary))
     for index, team in enumerate(summary.teams, 1):
         for group in team.error_groups:

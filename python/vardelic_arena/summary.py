@@ -41,6 +41,8 @@ class TeamSummary:
     seconds_per_decision: float
     decisions_per_game: float
     paired: PairedDifference | None = None
+    # A seat sees cards hidden from it (clairvoyant): a yardstick, not a fair result.
+    sees_hidden: bool = False
     # Failed games grouped by error text: {"error", "games", "seeds" (first few)}.
     error_groups: list[dict] = field(default_factory=list)
 
@@ -139,6 +141,7 @@ def summarise(
             seconds_per_decision=_ratio(sum(r.decision_seconds for r in counted), decisions),
             decisions_per_game=_ratio(decisions, len(counted)),
             error_groups=_group_errors(failed),
+            sees_hidden=team.sees_hidden,
         )
         if reference is None:
             reference = scores

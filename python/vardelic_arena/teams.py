@@ -14,7 +14,7 @@ import re
 import sys
 import textwrap
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, ClassVar
 
 from .errors import TeamError
 
@@ -38,6 +38,9 @@ Seats (a team is 1 to 4 of them, separated by commas):
   ismcts(SETTINGS)       the keys of its constructor, KEY=VALUE separated by commas:
 {ismcts_settings}
                          e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)
+  clairvoyant(SETTINGS)  the ismcts search on the true state: it SEES EVERY HIDDEN
+                         CARD, a yardstick of perfect information, not a fair
+                         player; the ismcts keys but redeal, e.g. clairvoyant(time_ms=20)
   py:MODULE:CLASS        your own player class, constructed without
                          arguments; MODULE is importable from the current
                          directory or PYTHONPATH, or a path to a .py file
@@ -153,6 +156,24 @@ class ISMCTSSeat:
         return ISMCTSPlayer(**settings)
 
 
+@dataclass(frozen=True)
+class ClairvoyantSeat(ISMCTSSeat):
+    """The ismcts search without the re-deal: it plays on the true state, every hidden card
+    seen. A yardstick of what perfect information reaches, marked wherever it is reported."""
+
+    sees_hidden: ClassVar[bool] = True
+
+    def canonical(self) -> str:
+        return "clairvoyant" + super().canonical().removeprefix("ismcts")
+
+    def build(self, default_seed: int):
+        from vardelic_agents import ClairvoyantPlayer
+
+        settings = dict(self.settings)
+        settings.setdefault("seed", default_seed)
+        return ClairvoyantPlayer(**settings)
+
+
 Seat = RandomSeat | MCTSSeat | PySeat | ISMCTSSeat
 
 
@@ -177,6 +198,11 @@ class Team:
             getattr(seat, "short", seat.canonical)() + (f"*{n}" if n > 1 else "")
             for seat, n in groups
         )
+
+    @property
+    def sees_hidden(self) -> bool:
+        """Whether a seat sees cards hidden from it (a clairvoyant yardstick)."""
+        return any(getattr(seat, "sees_hidden", False) for seat in self.seats)
 
     @property
     def players(self) -> int:
@@ -317,6 +343,16 @@ def _parse_ismcts(body: str) -> ISMCTSSeat:
     return ISMCTSSeat(tuple((key, settings[key]) for key in kinds if key in settings))
 
 
+_CLAIRVOYANT_HINT = "write e.g. clairvoyant(time_ms=20) or clairvoyant(iterations=1000)"
+
+
+def _parse_clairvoyant(body: str) -> ClairvoyantSeat:
+    seat = _parse_ismcts(body)
+    if any(key == "redeal" for key, _ in seat.settings):
+        raise TeamError("clairvoyant deals nothing again: it takes no redeal setting")
+    return ClairvoyantSeat(seat.settings)
+
+
 _PY_HINT = (
     "write py:MODULE:CLASS, with MODULE importable from the current directory or "
     "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments"
@@ -368,10 +404,12 @@ def parse_seat(text: str) -> list[Seat]:
 _SEARCH_SEATS = {
     "mcts": (MCTSSeat, _parse_mcts, _MCTS_HINT),
     "ismcts": (ISMCTSSeat, _parse_ismcts, _ISMCTS_HINT),
+    "clairvoyant": (ClairvoyantSeat, _parse_clairvoyant, _CLAIRVOYANT_HINT),
 }
 
 _SEAT_KINDS = (
-    "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...) or py:MODULE:CLASS"
+    "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...), "
+    "clairvoyant(KEY=VALUE,...) or py:MODULE:CLASS"
 )
 
 

@@ -46,14 +46,8 @@ void diamond_draws(const State<N>& state, unsigned played, unsigned damage, unsi
   drawn = 0;
   own_value = 0;
   for (unsigned k = 0; k < damage && drawn < tavern.size(); ++k) {
-    std::size_t receiver = N;
-    for (std::size_t offset = 0; offset < N; ++offset) {
-      std::size_t i = (k + offset) % N;
-      if (sizes[i] < state.max_hand_size) {
-        receiver = i;
-        break;
-      }
-    }
+    const std::size_t receiver = game::diamonds_receiver(
+        k, N, state.max_hand_size, [&sizes](std::size_t i) { return sizes[i]; });
     if (receiver == N) break;
     ++sizes[receiver];
     const Card card = tavern[tavern.size() - 1 - drawn];
@@ -71,7 +65,9 @@ double attack_score(const State<N>& state, const Action& action) {
   const int attack = enemy->attack_value();
 
   if (action.kind() == ActionKind::Yield) {
-    if (state.times_yielded + 1 >= N || hand_value < attack) return kLosing;
+    if (state.times_yielded + 1 >= N || !game::pays_counter_attack(hand_value, attack)) {
+      return kLosing;
+    }
     return -attack - kTurnCost - 2.0;
   }
 
@@ -81,37 +77,33 @@ double attack_score(const State<N>& state, const Action& action) {
     return -kTurnCost - kJesterCost;
   }
 
-  const int value = game::attack_sum(cards);
-  const CardSuit immune = enemy->jester_applied() ? CardSuit::None : enemy->card().suit;
-  bool spades = false, hearts = false, diamonds = false, clubs = false;
-  for (Card c : cards) {
-    if (c.suit == immune) continue;
-    spades |= c.suit == CardSuit::Spades;
-    hearts |= c.suit == CardSuit::Hearts;
-    diamonds |= c.suit == CardSuit::Diamonds;
-    clubs |= c.suit == CardSuit::Clubs;
-  }
-  const int damage = clubs ? 2 * value : value;
+  const std::uint16_t card_value = game::attack_sum(cards);
+  const int value = card_value;
+  const game::SuitPowers powers = game::suit_powers(cards, enemy);
+  const int damage = game::attack_damage(card_value, powers);
   const int health = enemy->health();
 
   double bonus = 0.0;
-  if (hearts) {
+  if (powers.hearts) {
     bonus += kHealWeight * std::min<int>(value, static_cast<int>(state.table.discard_pile.size()));
   }
   unsigned drawn = 0, own_value = 0;
-  if (diamonds) {
+  if (powers.diamonds) {
     diamond_draws(state, static_cast<unsigned>(cards.size()), static_cast<unsigned>(value), drawn,
                   own_value);
     bonus += kDrawWeight * drawn;
   }
 
-  if (damage >= health) {
+  if (game::kills(health, damage)) {
     // Overkill is wasted; an exact kill puts the enemy's card on top of the tavern deck.
-    double exact = damage == health ? 0.4 * game::attack_value(enemy->card().value) : 0.0;
+    double exact =
+        game::kills_exactly(health, damage) ? 0.4 * game::attack_value(enemy->card().value) : 0.0;
     return health - value + kKillBonus + exact + bonus;
   }
-  const int attack_after = spades ? std::max(0, attack - value) : attack;
-  if (hand_value - value + static_cast<int>(own_value) < attack_after) return kLosing + damage;
+  const int attack_after = powers.spades ? std::max(0, attack - value) : attack;
+  if (!game::pays_counter_attack(hand_value - value + static_cast<int>(own_value), attack_after)) {
+    return kLosing + damage;
+  }
   return damage - value - attack_after - kTurnCost + kSpadeWeight * (attack - attack_after) + bonus;
 }
 
@@ -172,18 +164,14 @@ double action_score(const State<N>& state, const Action& action) {
 template <std::size_t N>
 bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rng,
                     std::vector<Action>& buffer, Action& out) {
-  const bool can_refill = N == 1 && state.hand_refills_left > 0;
+  const bool can_refill = state.can_refill();
   if (state.action_type.kind == game::ActionType::Kind::Discard) {
     const game::Hand& hand = state.current_player().hand;
     const unsigned amount = state.action_type.amount;
     const unsigned n = static_cast<unsigned>(hand.size());
     std::array<std::uint16_t, 256> worth;
-    worth[0] = 0;
-    for (unsigned mask = 1; mask < (1u << n); ++mask) {
-      worth[mask] = static_cast<std::uint16_t>(worth[mask & (mask - 1)] +
-                                               hand[std::countr_zero(mask)].attack_value());
-    }
-    if (n == 0 || worth[(1u << n) - 1] < amount) {
+    game::subset_worths(hand, worth);
+    if (!game::can_cover(hand, amount)) {
       if (!can_refill) return false;
       out = Action::refill_hand();
       return true;

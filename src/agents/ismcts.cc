@@ -21,10 +21,48 @@ using game::State;
 constexpr std::size_t kMaxNodes = std::size_t{1} << 22;
 constexpr std::size_t kMaxRolloutSteps = 1000;
 
-double scaled(const game::GameResult& result) { return result.won() ? 1.0 : result.score() / 12.0; }
+constexpr double kMaxPoints = game::kEnemies;
+
+double scaled(const game::GameResult& result) { return game::points(result) / kMaxPoints; }
 
 unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
+}
+
+// A world for one iteration, as settings.redeal says.
+template <std::size_t N>
+State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng) {
+  if (redeal == Redeal::None) return root;
+  State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
+  if (redeal == Redeal::Pooled) {
+    // The pile joins the hidden cards, pooled in a canonical order: its order is not seen.
+    game::Table& table = world.table;
+    std::array<Card, 64> pool;
+    std::size_t count = 0;
+    auto gather = [&](const auto& cards) {
+      for (Card card : cards) pool[count++] = card;
+    };
+    gather(table.discard_pile);
+    for (std::size_t i = 0; i < N; ++i) {
+      if (i != root.has_turn.id) gather(world.players[i].hand);
+    }
+    gather(table.tavern_deck);
+    std::sort(pool.begin(), pool.begin() + count,
+              [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
+    util::shuffle(std::span<Card>(pool.data(), count), rng);
+    std::size_t next = 0;
+    auto deal = [&](auto& cards) {
+      const std::size_t size = cards.size();
+      cards.clear();
+      for (std::size_t k = 0; k < size; ++k) cards.push_back(pool[next++]);
+    };
+    deal(table.discard_pile);
+    for (std::size_t i = 0; i < N; ++i) {
+      if (i != root.has_turn.id) deal(world.players[i].hand);
+    }
+    deal(table.tavern_deck);
+  }
+  return world;
 }
 
 }  // namespace
@@ -66,7 +104,7 @@ std::uint64_t ISMCTSTree<N>::search(const State<N>& root, util::ChaCha12Rng& rng
 
 template <std::size_t N>
 void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
-  State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
+  State<N> world = deal_world(root, settings_.redeal, rng);
   path_.clear();
   std::uint32_t node = 0;
   double reward = 0;
@@ -170,14 +208,14 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
     }
     if (std::optional<game::GameResult> result = world.step(action)) return scaled(*result);
   }
-  return world.reward() / 12.0;
+  return world.reward() / kMaxPoints;
 }
 
 template <std::size_t N>
 std::vector<RootStats> ISMCTSTree<N>::root_stats() const {
   std::vector<RootStats> stats;
   for (const Edge& edge : nodes_[0].edges) {
-    stats.push_back({edge.action, edge.visits, edge.reward * 12.0});
+    stats.push_back({edge.action, edge.visits, edge.reward * kMaxPoints});
   }
   return stats;
 }

@@ -8,13 +8,15 @@
 //   1. deals again everything hidden from the observer (game::deal_hidden: the other hands, the
 //      tavern deck, the order of the castle deck below the current enemy and the seed of the
 //      rules' random steps; the discard pile is face up and stays), giving one world consistent
-//      with the observer's game::SeatView;
+//      with the observer's game::SeatView (Redeal below: the discard pile pooled with the hidden
+//      cards, or no re-deal at all for the clairvoyant yardstick);
 //   2. descends from the root through edges whose actions are legal in that world, choosing by
 //      UCB1 with availability counts: an edge's exploration term uses the number of times it was
 //      available, not its parent's visits, because the legal actions change from world to world;
 //   3. adds the first untried legal action of the node it stops at (in heuristic order, or at
 //      random without ordering), then plays the world to its end with the rollout policy;
-//   4. backs the score (enemies defeated, 12 for a win, scaled to [0, 1]) up the path.
+//   4. backs the points (game::points: enemies defeated, 12 for a win, scaled to [0, 1]) up the
+//      path.
 //
 //   root ─ Play(S5) ─ node ─ Discard(H3) ─ node ...
 //        ├ Play(C9) ─ node ...        edge: action, visits, availability, reward sum
@@ -43,6 +45,16 @@ namespace vardelic::agents {
 
 enum class RolloutPolicy : std::uint8_t { Heuristic, Random };
 
+// What each iteration deals again before it descends.
+enum class Redeal : std::uint8_t {
+  Hidden,  // what the seat cannot see (game::deal_hidden); the face-up discard pile stays
+  Pooled,  // as Hidden, with the discard pile pooled and dealt with the hidden cards (the
+           // re-deal before the seat view existed; it forgets what the pile holds)
+  None,    // nothing: the search plays the true state it was given, every hand, the deck order
+           // and the rules' seed included. A yardstick of how far perfect information goes,
+           // not a fair player.
+};
+
 // The settings of a search; the player validates them (ISMCTSPlayer::validate).
 struct ISMCTSSettings {
   std::optional<double> time_ms;            // wall time per decision
@@ -54,6 +66,7 @@ struct ISMCTSSettings {
   double epsilon = 0.1;  // the heuristic rollout's share of uniformly random moves
   bool widening = true;  // progressive widening and heuristic expansion order
   bool reuse = true;     // keep the subtree of the action played for the next decision
+  Redeal redeal = Redeal::Hidden;
 };
 
 inline constexpr double kWideningBase = 2.0;

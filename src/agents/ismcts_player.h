@@ -32,7 +32,8 @@ struct DecisionInfo {
 // Decides by information-set tree search (ismcts.h) within a budget of wall time, iterations or
 // both, whichever runs out first.
 //
-// Its decisions depend only on what the player to move sees and on the generator: with a seed
+// Its decisions depend only on what the player to move sees and on the generator (with
+// Redeal::None, the clairvoyant yardstick, on the whole state and the generator): with a seed
 // and one thread, the same sequence of states gives the same actions (under an iteration
 // budget; a time budget runs as many iterations as the clock allows). With reuse on it keeps,
 // between two calls, the subtree below the action it played; the next call uses it when its

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "game/card.h"
+#include "game/enemy.h"
 #include "game/player.h"
 #include "util/debug_text.h"
 
@@ -81,17 +82,23 @@ std::string action_text(const Action& action);
 // Won, or Lost with the number of enemies defeated.
 class GameResult {
  public:
-  static GameResult Won() { return GameResult(true, 0); }
-  static GameResult Lost(std::uint8_t score) { return GameResult(false, score); }
-  bool won() const { return won_; }
-  std::uint8_t score() const { return score_; }  // the score of a loss; 0 for a win
+  static constexpr GameResult Won() { return GameResult(true, 0); }
+  static constexpr GameResult Lost(std::uint8_t score) { return GameResult(false, score); }
+  constexpr bool won() const { return won_; }
+  constexpr std::uint8_t score() const { return score_; }  // the score of a loss; 0 for a win
   friend bool operator==(const GameResult&, const GameResult&) = default;
 
  private:
-  GameResult(bool won, std::uint8_t score) : won_(won), score_(score) {}
+  constexpr GameResult(bool won, std::uint8_t score) : won_(won), score_(score) {}
   bool won_;
   std::uint8_t score_;
 };
+
+// The points of a result: kEnemies for a win, the enemies defeated for a loss. (score() keeps
+// its own meaning, the score of a loss, 0 for a win.)
+constexpr std::uint8_t points(const GameResult& result) {
+  return result.won() ? kEnemies : result.score();
+}
 
 void write_debug(util::DebugWriter& w, const GameResult& result);
 

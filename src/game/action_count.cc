@@ -77,21 +77,11 @@ IndexedActionSpace<N>::IndexedActionSpace(const State<N>& state, bool pruned)
     case ActionType::Kind::Discard: {
       const std::size_t n = hand.size();
       if (!can_cover(hand, amount_)) break;
-      // Every subset's worth, the table doubling with each position (plain loops that the
-      // compiler vectorises).
+      subset_worths(hand, worth_);
       std::uint8_t diamonds = 0;
-      worth_[0] = 0;
       for (std::size_t i = 0; i < n; ++i) {
-        const std::uint16_t value = hand[i].attack_value();
         if (hand[i].suit == CardSuit::Diamonds)
           diamonds = static_cast<std::uint8_t>(diamonds | 1u << i);
-        const unsigned half = 1u << i;
-        // The two halves never overlap; saying so lets the loop be vectorised.
-        const std::uint16_t* __restrict low = worth_.data();
-        std::uint16_t* __restrict high = worth_.data() + half;
-        for (unsigned mask = 0; mask < half; ++mask) {
-          high[mask] = static_cast<std::uint16_t>(low[mask] + value);
-        }
       }
       // The covering subsets per size, all of them and those without a Diamond, counted in
       // the bytes of one word each (at most 70 subsets share a size).

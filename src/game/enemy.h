@@ -7,6 +7,9 @@
 
 namespace vardelic::game {
 
+// The enemies of a game, all of which must fall to win: four Jacks, Queens and Kings.
+inline constexpr std::uint8_t kEnemies = 12;
+
 // Starting health and attack by rank: Jack 20/10, Queen 30/15, King 40/20 (a card that is not
 // an enemy gives 0).
 constexpr std::int8_t starting_health(CardValue value) {

@@ -45,7 +45,7 @@ constexpr std::size_t card_kind(Card card) {
 }
 
 // Enemies (12) number rank by rank: rank * 4 + suit, Jack 0, Queen 1, King 2.
-inline constexpr std::size_t kEnemyKinds = 12;
+inline constexpr std::size_t kEnemyKinds = kEnemies;
 constexpr std::size_t enemy_kind(Card card) {
   return (static_cast<std::size_t>(card.value) - static_cast<std::size_t>(CardValue::Jack)) * 4 +
          static_cast<std::size_t>(card.suit);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game/state.h"
+#include "game/state_enum.h"
 #include "testing/game_testing.h"
 #include "util/rng.h"
 
@@ -116,6 +117,30 @@ TEST(SeatView, HoldsWhatTheSeatMayKnowAndNothingHidden) {
   EXPECT_NE(seat_view(other, 0), view);
 
   EXPECT_THROW(seat_view(state, 3), std::invalid_argument);
+}
+
+TEST(Points, AWinIsWorthEveryEnemyALossTheLevelReached) {
+  EXPECT_EQ(State<2>::create(1).table.castle_deck.size(), kEnemies);
+  EXPECT_EQ(points(GameResult::Won()), kEnemies);
+  EXPECT_EQ(GameResult::Won().score(), 0);  // score() keeps its meaning
+  for (std::uint8_t level : {0, 7, 11}) EXPECT_EQ(points(GameResult::Lost(level)), level);
+}
+
+TEST(WithPlayers, DispatchesOneToFourAndRefusesEveryOtherCount) {
+  for (std::size_t n = 1; n <= kMaxPlayers; ++n) {
+    EXPECT_EQ(with_players(n, [](auto players) { return decltype(players)::value; }), n);
+    ASSERT_TRUE(new_state_enum(n, 3));
+    EXPECT_EQ(player_count(*new_state_enum(n, 3)), n);
+  }
+  for (std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{1} << 40}) {
+    EXPECT_FALSE(new_state_enum(n, 3));
+    try {
+      with_players(n, [](auto) { return 0; });
+      ADD_FAILURE() << n << " players accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), "Only 1-4 players are allowed");
+    }
+  }
 }
 
 }  // namespace

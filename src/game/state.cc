@@ -178,48 +178,36 @@ void State<N>::play_jester(Enemy* enemy) {
 
 template <std::size_t N>
 std::uint16_t State<N>::use_suit_powers(const Hand& cards, Enemy* enemy) {
-  std::uint16_t damage = attack_sum(cards);
-  CardSuit immune = enemy != nullptr ? enemy->card().suit : CardSuit::None;
-  bool jester_applied = enemy == nullptr || enemy->jester_applied();
-  auto power = [&](CardSuit suit) {
-    if (suit == immune && !jester_applied) return false;
-    return std::any_of(cards.begin(), cards.end(), [suit](Card c) { return c.suit == suit; });
-  };
-
-  if (power(CardSuit::Spades) && enemy != nullptr) enemy->decrease_attack(damage);
-  if (power(CardSuit::Hearts)) {
+  const std::uint16_t value = attack_sum(cards);
+  const SuitPowers powers = suit_powers(cards, enemy);
+  if (powers.spades && enemy != nullptr) enemy->decrease_attack(value);
+  if (powers.hearts) {
     util::ChaCha12Rng rng = get_rng();
-    table.heal_from_discard(damage, rng);
+    table.heal_from_discard(value, rng);
   }
-  if (power(CardSuit::Diamonds)) draw_for_diamonds(damage);
-  if (power(CardSuit::Clubs)) damage = static_cast<std::uint16_t>(damage * 2);
-  return damage;
+  if (powers.diamonds) draw_for_diamonds(value);
+  return attack_damage(value, powers);
 }
 
 template <std::size_t N>
 void State<N>::draw_for_diamonds(std::uint16_t count) {
   for (std::size_t k = 0; k < count && !table.tavern_deck.empty(); ++k) {
-    Player* receiver = nullptr;
-    for (std::size_t offset = 0; offset < N; ++offset) {
-      Player& candidate = players[(k + offset) % N];
-      if (candidate.hand.size() < max_hand_size) {
-        receiver = &candidate;
-        break;
-      }
-    }
-    if (receiver == nullptr) break;  // hands only fill up: no later k draws either
-    receiver->hand.push_back(*table.draw_card());
+    const std::size_t receiver = diamonds_receiver(
+        k, N, max_hand_size, [this](std::size_t i) { return players[i].hand.size(); });
+    if (receiver == N) break;  // hands only fill up: no later k draws either
+    players[receiver].hand.push_back(*table.draw_card());
   }
 }
 
 template <std::size_t N>
 bool State<N>::deal_damage(Enemy& enemy, std::uint16_t damage) {
+  const int health = enemy.health();
   enemy.take_damage(damage);
-  if (enemy.health() > 0) return false;
-  if (enemy.health() < 0) {
-    table.discard_card(enemy.card());
-  } else {
+  if (!kills(health, damage)) return false;
+  if (kills_exactly(health, damage)) {
     table.add_to_top_of_tavern_deck(enemy.card());
+  } else {
+    table.discard_card(enemy.card());
   }
   table.discard_attack_cards();
   table.next_enemy();
@@ -229,7 +217,9 @@ bool State<N>::deal_damage(Enemy& enemy, std::uint16_t damage) {
 
 template <std::size_t N>
 std::optional<GameResult> State<N>::strike_back(const Player& player, const Enemy& enemy) {
-  if (player.total_hand_value() < enemy.attack_value()) return GameResult::Lost(level);
+  if (!pays_counter_attack(player.total_hand_value(), enemy.attack_value())) {
+    return GameResult::Lost(level);
+  }
   if (enemy.attack_value() == 0) {
     next_player();
     action_type = ActionType::play_cards();
@@ -298,13 +288,8 @@ void State<N>::discard_actions(const Player& player, std::uint8_t amount,
   const Hand& hand = player.hand;
   const std::size_t n = hand.size();
   if (!can_cover(hand, amount)) return;
-  // The worth of every subset, each from the subset without its lowest card.
   std::array<std::uint16_t, 256> worth;
-  worth[0] = 0;
-  for (unsigned mask = 1; mask < (1u << n); ++mask) {
-    worth[mask] = static_cast<std::uint16_t>(worth[mask & (mask - 1)] +
-                                             hand[std::countr_zero(mask)].attack_value());
-  }
+  subset_worths(hand, worth);
   const SubsetOrder& order = kSubsetOrders[n];
   std::size_t covering = 0;
   for (std::size_t i = 0; i < order.count; ++i) covering += worth[order.masks[i]] >= amount;

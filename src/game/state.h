@@ -13,6 +13,7 @@
 #include "game/card.h"
 #include "game/enemy.h"
 #include "game/player.h"
+#include "game/rules.h"
 #include "game/table.h"
 #include "util/debug_text.h"
 #include "util/rng.h"
@@ -43,7 +44,7 @@ struct State;
 
 // Whether some discard of `hand` covers `amount` (more than 0): the whole hand's worth reaches it.
 inline bool can_cover(const Hand& hand, std::uint16_t amount) {
-  return !hand.empty() && attack_sum(hand) >= amount;
+  return !hand.empty() && pays_counter_attack(attack_sum(hand), amount);
 }
 
 // The outcome of applying an action: the successor state, or the end of the game.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -10,25 +12,42 @@
 
 namespace vardelic::game {
 
-// A state of one of the four player counts, chosen at run time; the variant index is the
-// player count minus one and never changes.
-using StateEnum = std::variant<State<1>, State<2>, State<3>, State<4>>;
+// The player counts a game allows, and the words every interface refuses any other with.
+inline constexpr std::size_t kMaxPlayers = 4;
+inline constexpr const char* kPlayerCountMessage = "Only 1-4 players are allowed";
+
+// One of T<1> .. T<4>, chosen at run time: the variant index is the player count minus one.
+template <template <std::size_t> class T>
+using ByPlayers = std::variant<T<1>, T<2>, T<3>, T<4>>;
+
+// f(std::integral_constant<std::size_t, players>{}) for a player count of 1 to 4, the one
+// dispatch from a run-time count to the compile-time N; any other count throws
+// std::invalid_argument(kPlayerCountMessage).
+template <typename F>
+decltype(auto) with_players(std::size_t players, F&& f) {
+  switch (players) {
+    case 1:
+      return f(std::integral_constant<std::size_t, 1>{});
+    case 2:
+      return f(std::integral_constant<std::size_t, 2>{});
+    case 3:
+      return f(std::integral_constant<std::size_t, 3>{});
+    case 4:
+      return f(std::integral_constant<std::size_t, 4>{});
+    default:
+      throw std::invalid_argument(kPlayerCountMessage);
+  }
+}
+
+// A state of one of the four player counts; its player count never changes.
+using StateEnum = ByPlayers<State>;
 
 // A fresh game of `players` players (1 to 4; anything else is nullopt).
 inline std::optional<StateEnum> new_state_enum(std::size_t players,
                                                std::optional<std::uint64_t> seed) {
-  switch (players) {
-    case 1:
-      return StateEnum(State<1>::create(seed));
-    case 2:
-      return StateEnum(State<2>::create(seed));
-    case 3:
-      return StateEnum(State<3>::create(seed));
-    case 4:
-      return StateEnum(State<4>::create(seed));
-    default:
-      return std::nullopt;
-  }
+  if (players < 1 || players > kMaxPlayers) return std::nullopt;
+  return with_players(players,
+                      [&](auto n) { return StateEnum(State<decltype(n)::value>::create(seed)); });
 }
 
 inline std::size_t player_count(const StateEnum& state) { return state.index() + 1; }

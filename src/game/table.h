@@ -14,7 +14,7 @@
 
 namespace vardelic::game {
 
-using CastleDeck = util::InlineList<Enemy, 12>;
+using CastleDeck = util::InlineList<Enemy, kEnemies>;
 
 // Every card that is not in a hand. All four piles are stored bottom first: index 0 is the
 // bottom, the last element the top (the current enemy, the next card drawn).

@@ -88,7 +88,7 @@ PyObject* GameNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto seed = ToOptionalUnsigned<std::uint64_t>(values[1], "seed");
 
     std::optional<game::StateEnum> state = game::new_state_enum(seats.size(), seed);
-    if (!state) Raise(PyExc_ValueError, "Only 1-4 players are allowed");
+    if (!state) Raise(PyExc_ValueError, game::kPlayerCountMessage);
     return NewBoxed<Game>(type, Game{*state, std::move(seats)}).release();
   });
 }

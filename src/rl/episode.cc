@@ -44,23 +44,11 @@ template class Episode<2>;
 template class Episode<3>;
 template class Episode<4>;
 
-namespace {
-
-template <std::size_t I, typename Variant, typename... Args>
-Variant make_episode(std::size_t num_players, Args&&... args) {
-  if constexpr (I == 4) {
-    throw std::invalid_argument("Only 1-4 players are allowed");
-  } else {
-    if (num_players == I + 1) return Variant(std::in_place_index<I>, std::forward<Args>(args)...);
-    return make_episode<I + 1, Variant>(num_players, std::forward<Args>(args)...);
-  }
-}
-
-}  // namespace
-
 AnyEpisode::AnyEpisode(std::size_t num_players, std::optional<std::uint64_t> seed)
     : seed_(seed ? *seed : util::ChaCha12Rng::from_entropy().next_u64()),
-      episode_(make_episode<0, decltype(episode_)>(num_players, seed_)) {}
+      episode_(game::with_players(num_players, [this](auto n) {
+        return game::ByPlayers<Episode>(std::in_place_type<Episode<decltype(n)::value>>, seed_);
+      })) {}
 
 void AnyEpisode::step_all(std::span<const std::int64_t> ids) {
   for (std::size_t i = 0; i < ids.size(); ++i) {

@@ -37,8 +37,8 @@ class Episode {
   const LegalActions& legal() const { return legal_; }
   bool done() const { return result_.has_value(); }
   const std::optional<game::GameResult>& result() const { return result_; }
-  // Enemies defeated so far: the score of a loss, 12 after a win.
-  int reward() const { return result_ && result_->won() ? 12 : state_.level; }
+  // Enemies defeated so far: the points of the result once there is one (game::points).
+  int reward() const { return result_ ? game::points(*result_) : state_.level; }
 
   // Applies the action of a legal id and returns the enemies it defeated. An id that is not
   // legal (every id, once the game is done) throws std::invalid_argument and changes nothing.
@@ -121,7 +121,7 @@ class AnyEpisode {
 
  private:
   std::optional<std::uint64_t> seed_;  // before episode_, which is dealt from it
-  std::variant<Episode<1>, Episode<2>, Episode<3>, Episode<4>> episode_;
+  game::ByPlayers<Episode> episode_;
   std::vector<std::int16_t> moves_;
 };
 

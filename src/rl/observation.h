@@ -30,7 +30,7 @@ struct ObservationField {
 
 using game::kCardKinds;
 using game::kEnemyKinds;
-inline constexpr std::size_t kHandSlots = 8;
+inline constexpr std::size_t kHandSlotCount = 8;
 // A hand slot: the suit one-hot (Spades, Hearts, Diamonds, Clubs; none for the jester), then
 // the value one-hot indexed by the value's number (0 Jester, 1 Ace, ..., 13 King).
 inline constexpr std::size_t kSlotWidth = 4 + 14;
@@ -38,7 +38,7 @@ inline constexpr std::size_t kSlotWidth = 4 + 14;
 namespace field {
 // Offsets of the fields, in layout order; kObservationLayout below documents each.
 inline constexpr std::size_t kHandSlots = 0;
-inline constexpr std::size_t kHandCards = kHandSlots + rl::kHandSlots * kSlotWidth;
+inline constexpr std::size_t kHandCards = kHandSlots + kHandSlotCount * kSlotWidth;
 inline constexpr std::size_t kHandSize = kHandCards + kCardKinds;
 inline constexpr std::size_t kHandValue = kHandSize + 1;
 inline constexpr std::size_t kEnemyPresent = kHandValue + 1;
@@ -67,7 +67,7 @@ inline constexpr std::size_t kEnd = kNumPlayers + 4;
 inline constexpr std::size_t kObservationSize = field::kEnd;
 
 inline constexpr std::array<ObservationField, 24> kObservationLayout = {{
-    {"hand_slots", field::kHandSlots, kHandSlots * kSlotWidth,
+    {"hand_slots", field::kHandSlots, kHandSlotCount * kSlotWidth,
      "own hand by slot, 8 slots of 18 in hand order: suit one-hot (S, H, D, C; none for the "
      "jester) then value one-hot (Jester, A, 2, ..., 10, J, Q, K); empty slots all 0"},
     {"hand_cards", field::kHandCards, kCardKinds, "own hand as a set: count of each card kind"},

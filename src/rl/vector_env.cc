@@ -8,21 +8,16 @@
 namespace vardelic::rl {
 namespace {
 
-using Envs = std::variant<std::vector<Episode<1>>, std::vector<Episode<2>>, std::vector<Episode<3>>,
-                          std::vector<Episode<4>>>;
+using Envs = game::ByPlayers<EpisodeBatch>;
 
-template <std::size_t I = 0>
 Envs make_envs(std::size_t num_players, std::size_t count) {
-  if constexpr (I == 4) {
-    throw std::invalid_argument("Only 1-4 players are allowed");
-  } else {
-    if (num_players != I + 1) return make_envs<I + 1>(num_players, count);
-    std::vector<Episode<I + 1>> envs;
+  return game::with_players(num_players, [count](auto n) {
+    std::vector<Episode<decltype(n)::value>> envs;
     envs.reserve(count);
     // Placeholders: the constructor deals every game from its own seed right after.
     for (std::size_t i = 0; i < count; ++i) envs.emplace_back(std::uint64_t{0});
-    return Envs(std::in_place_index<I>, std::move(envs));
-  }
+    return Envs(std::move(envs));
+  });
 }
 
 std::size_t checked_count(std::size_t value, const char* name) {

@@ -16,6 +16,10 @@
 
 namespace vardelic::rl {
 
+// The games of one batch, all of N players.
+template <std::size_t N>
+using EpisodeBatch = std::vector<Episode<N>>;
+
 // A batch of games of one player count, stepped together by action ids, the batch split into
 // contiguous slices over `num_threads` threads (the caller's and a pool's). Every result is
 // written into buffers the batch owns and reuses: a step allocates nothing.
@@ -86,9 +90,7 @@ class VectorEnv {
   };
 
   std::size_t num_envs_;
-  std::variant<std::vector<Episode<1>>, std::vector<Episode<2>>, std::vector<Episode<3>>,
-               std::vector<Episode<4>>>
-      envs_;
+  game::ByPlayers<EpisodeBatch> envs_;
   std::vector<std::uint64_t> next_seeds_;
   std::vector<std::uint64_t> seeds_;
   bool fresh_ = true;  // no game stepped since the last deal

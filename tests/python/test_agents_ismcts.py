@@ -30,7 +30,7 @@ class Logged:
 
 
 def test_package_exports_the_player():
-    assert agents.__all__ == ["ISMCTSPlayer"]
+    assert agents.__all__ == ["ClairvoyantPlayer", "ISMCTSPlayer"]
     assert "ISMCTSPlayer(iterations=7, threads=2, seed=3" in repr(
         ISMCTSPlayer(iterations=7, threads=2, seed=3)
     )

@@ -1,4 +1,5 @@
-// vardelic_agents._native: ISMCTSPlayer as a Python player object. `play` copies the game state
+// vardelic_agents._native: ISMCTSPlayer (and ClairvoyantPlayer, its yardstick) as Python player
+// objects. `play` copies the game state
 // out of the PyState through vardelic's capsule, searches without the interpreter lock, and
 // answers with the action object vardelic itself would make.
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -22,14 +24,19 @@ namespace {
 
 using vardelic::agents::ISMCTSPlayer;
 using vardelic::agents::ISMCTSSettings;
+using vardelic::agents::Redeal;
 using vardelic::agents::RolloutPolicy;
 using vardelic::game::Action;
 using vardelic::game::StateEnum;
 using vardelic::python::shared::action_object;
 using vardelic::python::shared::OneCaller;
 
+// kClairvoyant: the ClairvoyantPlayer class, a type of its own so that it is no ISMCTSPlayer.
+template <bool kClairvoyant>
 class PlayerObject {
  public:
+  static constexpr const char* kName = kClairvoyant ? "ClairvoyantPlayer" : "ISMCTSPlayer";
+
   explicit PlayerObject(const ISMCTSSettings& settings) : player_(settings) {}
 
   nb::object play(nb::handle state) {
@@ -67,7 +74,10 @@ class PlayerObject {
  private:
   // The player decides for one caller at a time; a second caller (another thread, while the
   // first searches without the interpreter lock) is refused rather than made to wait.
-  OneCaller claim() { return OneCaller(busy_, "ISMCTSPlayer is already deciding"); }
+  OneCaller claim() {
+    return OneCaller(busy_, kClairvoyant ? "ClairvoyantPlayer is already deciding"
+                                         : "ISMCTSPlayer is already deciding");
+  }
 
   ISMCTSPlayer player_;
   std::atomic<bool> busy_{false};
@@ -187,38 +197,63 @@ const Setting kSettings[] = {
     {"reuse", "bool", "True or False", "keep the subtree of the action played",
      [](ISMCTSSettings& s, nb::handle v) { s.reuse = read_bool("reuse", v); },
      [](const ISMCTSSettings& s) { return nb::cast(s.reuse); }},
+    // Last: ClairvoyantPlayer takes every setting but this one.
+    {"redeal", "str", "'hidden' or 'pooled'",
+     "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
+     "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",
+     [](ISMCTSSettings& s, nb::handle v) {
+       if (!PyUnicode_Check(v.ptr())) refuse("redeal", "a str", v);
+       const std::string name = nb::cast<std::string>(v);
+       if (name == "hidden") {
+         s.redeal = Redeal::Hidden;
+       } else if (name == "pooled") {
+         s.redeal = Redeal::Pooled;
+       } else {
+         throw nb::value_error(("redeal must be 'hidden' or 'pooled', not '" + name + "'").c_str());
+       }
+     },
+     [](const ISMCTSSettings& s) {
+       return nb::cast(s.redeal == Redeal::Pooled ? "pooled" : "hidden");
+     }},
 };
 
-std::string setting_names() {
+// The rows a class takes: ClairvoyantPlayer deals nothing again, so it has no redeal.
+std::span<const Setting> settings_of(bool clairvoyant) {
+  return std::span(kSettings).first(std::size(kSettings) - (clairvoyant ? 1 : 0));
+}
+
+std::string setting_names(bool clairvoyant) {
   std::string names;
-  for (const Setting& setting : kSettings) {
+  for (const Setting& setting : settings_of(clairvoyant)) {
     names += (names.empty() ? "" : ", ") + std::string(setting.name);
   }
   return names;
 }
 
-ISMCTSSettings make_settings(nb::kwargs kwargs) {
+ISMCTSSettings make_settings(nb::kwargs kwargs, bool clairvoyant) {
   ISMCTSSettings s;
   for (auto [key, value] : kwargs) {
     const std::string name = nb::cast<std::string>(key);
     const Setting* setting = nullptr;
-    for (const Setting& row : kSettings) {
+    for (const Setting& row : settings_of(clairvoyant)) {
       if (name == row.name) setting = &row;
     }
     if (setting == nullptr) {
-      throw nb::type_error(("ISMCTSPlayer(): incompatible function arguments: unknown setting '" +
-                            name + "' (the settings are " + setting_names() + ")")
+      throw nb::type_error((std::string(clairvoyant ? "ClairvoyantPlayer" : "ISMCTSPlayer") +
+                            "(): incompatible function arguments: unknown setting '" + name +
+                            "' (the settings are " + setting_names(clairvoyant) + ")")
                                .c_str());
     }
     setting->read(s, value);
   }
+  if (clairvoyant) s.redeal = Redeal::None;
   return s;
 }
 
-std::string repr_of(const ISMCTSSettings& settings) {
-  std::string out = "ISMCTSPlayer(";
+std::string repr_of(const ISMCTSSettings& settings, bool clairvoyant) {
+  std::string out = clairvoyant ? "ClairvoyantPlayer(" : "ISMCTSPlayer(";
   bool first = true;
-  for (const Setting& setting : kSettings) {
+  for (const Setting& setting : settings_of(clairvoyant)) {
     nb::object value = setting.get(settings);
     if (value.is_none()) continue;
     out += (first ? "" : ", ") + std::string(setting.name) + "=" + nb::repr(value).c_str();
@@ -228,22 +263,29 @@ std::string repr_of(const ISMCTSSettings& settings) {
 }
 
 // "def __init__(self, *, time_ms: float | None = None, ...) -> None", from the table.
-const char* init_signature() {
-  static const std::string signature = [] {
-    const ISMCTSSettings defaults;
-    std::string text = "def __init__(self, *";
-    for (const Setting& setting : kSettings) {
-      text += ", " + std::string(setting.name) + ": " + setting.type + " = " +
-              nb::repr(setting.get(defaults)).c_str();
-    }
-    return text + ") -> None";
-  }();
-  return signature.c_str();
+std::string init_signature(bool clairvoyant) {
+  const ISMCTSSettings defaults;
+  std::string text = "def __init__(self, *";
+  for (const Setting& setting : settings_of(clairvoyant)) {
+    text += ", " + std::string(setting.name) + ": " + setting.type + " = " +
+            nb::repr(setting.get(defaults)).c_str();
+  }
+  return text + ") -> None";
+}
+
+// "  name = default: help (check)" for each setting the class takes.
+std::string settings_doc(bool clairvoyant) {
+  const ISMCTSSettings defaults;
+  std::string text;
+  for (const Setting& setting : settings_of(clairvoyant)) {
+    text += "  " + std::string(setting.name) + " = " + nb::repr(setting.get(defaults)).c_str() +
+            ": " + setting.help + " (" + setting.check + ")\n";
+  }
+  return text;
 }
 
 const char* class_doc() {
   static const std::string doc = [] {
-    const ISMCTSSettings defaults;
     std::string text = R"(Information-set Monte-Carlo tree search player.
 
 One tree over what its player can see: every iteration deals the hidden cards
@@ -256,12 +298,23 @@ an iteration budget are reproducible.
 
 Settings (keyword only; ISMCTSPlayer.SETTINGS lists them):
 )";
-    for (const Setting& setting : kSettings) {
-      text += "  " + std::string(setting.name) + " = " + nb::repr(setting.get(defaults)).c_str() +
-              ": " + setting.help + " (" + setting.check + ")\n";
-    }
-    return text;
+    return text + settings_doc(false);
   }();
+  return doc.c_str();
+}
+
+const char* clairvoyant_doc() {
+  static const std::string doc =
+      std::string(R"(A yardstick, not a player for people: it sees every card.
+
+The ISMCTSPlayer search without the re-deal: every iteration plays the true state
+it is given (every hand, the deck order and the seed of the rules' random steps),
+so it knows what the other players hold and what will be drawn. Its results bound
+what the honest ISMCTSPlayer could reach with the same budget; never seat it
+where hidden cards should stay hidden.
+
+Budget and settings (keyword only) as ISMCTSPlayer, without redeal:
+)") + settings_doc(true);
   return doc.c_str();
 }
 
@@ -281,27 +334,38 @@ nb::tuple settings_table(nb::module_& module) {
   return nb::tuple(rows);
 }
 
+// The constructor and methods both classes share.
+template <bool kClairvoyant>
+void def_player(nb::class_<PlayerObject<kClairvoyant>>& cls) {
+  using Object = PlayerObject<kClairvoyant>;
+  static const std::string signature = init_signature(kClairvoyant);
+  cls.def(
+         "__init__",
+         [](Object* self, nb::kwargs kwargs) {
+           new (self) Object(make_settings(kwargs, kClairvoyant));
+         },
+         nb::sig(signature.c_str()))
+      .def("play", &Object::play, "state"_a,
+           "Choose an action for the player to move in the given state.")
+      .def("ranked_actions", &Object::ranked_actions,
+           "The last decision's candidates as (action, visits, avg_reward), most visited first;\n"
+           "the first is what play() returned. Empty before the first decision.")
+      .def("last_decision", &Object::last_decision,
+           "What the last decision spent: iterations, reused_visits and milliseconds.")
+      .def("__repr__", [](const Object& self) { return repr_of(self.settings(), kClairvoyant); });
+}
+
 }  // namespace
 
 NB_MODULE(_native, m) {
   vardelic::python::shared::vardelic_module();  // a player needs vardelic: import it now
 
-  nb::class_<PlayerObject> cls(m, "ISMCTSPlayer", class_doc());
-  cls.def_prop_ro_static(
+  nb::class_<PlayerObject<false>> ismcts(m, "ISMCTSPlayer", class_doc());
+  ismcts.def_prop_ro_static(
       "SETTINGS", [table = settings_table(m)](nb::handle) { return table; },
       "The settings as Setting(name, type, default, check, help), in the constructor's order.");
-  cls.def(
-         "__init__",
-         [](PlayerObject* self, nb::kwargs kwargs) {
-           new (self) PlayerObject(make_settings(kwargs));
-         },
-         nb::sig(init_signature()))
-      .def("play", &PlayerObject::play, "state"_a,
-           "Choose an action for the player to move in the given state.")
-      .def("ranked_actions", &PlayerObject::ranked_actions,
-           "The last decision's candidates as (action, visits, avg_reward), most visited first;\n"
-           "the first is what play() returned. Empty before the first decision.")
-      .def("last_decision", &PlayerObject::last_decision,
-           "What the last decision spent: iterations, reused_visits and milliseconds.")
-      .def("__repr__", [](const PlayerObject& self) { return repr_of(self.settings()); });
+  def_player(ismcts);
+
+  nb::class_<PlayerObject<true>> clairvoyant(m, "ClairvoyantPlayer", clairvoyant_doc());
+  def_player(clairvoyant);
 }

@@ -1,9 +1,11 @@
 #include "players/mcts/policy.h"
 
+#include "game/enemy.h"
+
 namespace vardelic::players::mcts {
 
 std::optional<MyPolicy> policy_from_number(std::optional<uint8_t> number) {
-  constexpr double kMaxScore = 12.0;  // a won game
+  constexpr double kMaxScore = game::kEnemies;  // the points of a won game
   constexpr double kDelta = 0.001;
   switch (number.value_or(0)) {
     case 0:

@@ -33,11 +33,9 @@ using game::GameResult;
 using game::Player;
 using game::State;
 
-// The reward of a result for any player (the game is cooperative): 12 for a win, otherwise the
-// number of enemies defeated.
-inline int64_t result_value(const GameResult& result) {
-  return result.won() ? 12 : static_cast<int64_t>(result.score());
-}
+// The reward of a result for any player (the game is cooperative): its points, game::kEnemies
+// for a win, otherwise the number of enemies defeated.
+inline int64_t result_value(const GameResult& result) { return game::points(result); }
 
 // The actions a rollout draws from at `state`, written into `out` (cleared first): the action
 // space, and with `heuristics` only the actions prune_bad_moves keeps (it filters in place, so

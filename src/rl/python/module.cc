@@ -73,7 +73,7 @@ std::size_t to_count(long long value, const char* name) {
 }
 
 std::size_t to_players(long long value) {
-  if (value < 1 || value > 4) throw nb::value_error("Only 1-4 players are allowed");
+  if (value < 1 || value > 4) throw nb::value_error(game::kPlayerCountMessage);
   return static_cast<std::size_t>(value);
 }
 

@@ -20,8 +20,8 @@
 #include "game/card.h"
 #include "game/information.h"
 #include "game/state.h"
-#include "rl/episode.h"
 #include "python/capsule/nanobind_shared.h"
+#include "rl/episode.h"
 #include "rl/python/records.h"
 
 namespace nb = nanobind;
