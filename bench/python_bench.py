@@ -7,7 +7,8 @@ a game with one Python seat. Prints seconds per game and the ratio module/native
     python bench/python_bench.py [--games N] [--players P] [--build-dir DIR] [--json PATH]
 
 bench/run builds the module in the same folder and puts it first on PYTHONPATH, so that both
-sides come from one build with the same flags.
+sides come from one build with the same flags. Run alone, it needs cmake and ninja on PATH
+(bench/run puts those of build-venv/ first).
 """
 
 import argparse
