@@ -7,6 +7,7 @@ import numpy as np
 import numpy.typing as npt
 from vardelic import PyState
 from vardelic.actions import _Action
+
 from vardelic_rl.records import GameRecord
 
 NUM_ACTIONS: int
