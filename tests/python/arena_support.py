@@ -76,6 +76,8 @@ def interrupt_then_resume(tmp_path, args, min_lines, **extra_env):
         "--json",
         str(tmp_path / "partial.json"),
     ]
+    # A shell that starts a job in the background makes it ignore SIGINT, and children inherit
+    # that: give the sweep the default handling, as an interactive terminal would.
     proc = subprocess.Popen(
         command,
         stdout=subprocess.PIPE,
@@ -83,6 +85,7 @@ def interrupt_then_resume(tmp_path, args, min_lines, **extra_env):
         text=True,
         env=env(**extra_env),
         cwd=HERE,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
     )
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline and proc.poll() is None:
