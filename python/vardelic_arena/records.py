@@ -109,6 +109,20 @@ class GameRecord:
         return self.to_json()[key]
 
 
+def complete_lines(path: str, warnings: list[str]) -> list[str]:
+    """The lines of a JSON-lines file that an append may have been cut off in: a last line cut
+    off by a kill is dropped from the file (so the next append starts clean), with a warning."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data.endswith(b"\n"):
+        cut = data.rfind(b"\n") + 1
+        warnings.append(f"{path}: dropped an incomplete last line")
+        with open(path, "r+b") as f:
+            f.truncate(cut)
+        data = data[:cut]
+    return data.decode("utf-8").splitlines()
+
+
 class RecordFile:
     """Append-only JSON-lines file of finished games, one flushed line each.
 
@@ -126,17 +140,8 @@ class RecordFile:
         self._file = open(path, "a", encoding="utf-8")  # noqa: SIM115
 
     def _load(self) -> list[GameRecord]:
-        with open(self.path, "rb") as f:
-            data = f.read()
-        if not data.endswith(b"\n"):
-            # A line cut off by a kill: drop it so the next append starts clean.
-            cut = data.rfind(b"\n") + 1
-            self.warnings.append(f"{self.path}: dropped an incomplete last line")
-            with open(self.path, "r+b") as f:
-                f.truncate(cut)
-            data = data[:cut]
         records = []
-        for number, line in enumerate(data.decode("utf-8").splitlines(), 1):
+        for number, line in enumerate(complete_lines(self.path, self.warnings), 1):
             if not line.strip():
                 continue
             try:

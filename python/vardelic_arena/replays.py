@@ -9,6 +9,7 @@ import os
 
 from .deals import GameTask
 from .records import GameRecord as ResultRecord
+from .records import complete_lines
 
 
 class ReplayFile:
@@ -27,15 +28,7 @@ class ReplayFile:
         self._file = open(path, "a", encoding="utf-8")  # noqa: SIM115
 
     def _load(self) -> None:
-        with open(self.path, "rb") as f:
-            data = f.read()
-        if not data.endswith(b"\n"):
-            cut = data.rfind(b"\n") + 1
-            self.warnings.append(f"{self.path}: dropped an incomplete last line")
-            with open(self.path, "r+b") as f:
-                f.truncate(cut)
-            data = data[:cut]
-        for line in data.decode("utf-8").splitlines():
+        for line in complete_lines(self.path, self.warnings):
             try:
                 held = json.loads(line)
                 self._held.add((",".join(held["seats"]), held["seed"]))
