@@ -2,6 +2,7 @@
 arguments, and a second caller refused while the first works without the interpreter lock."""
 
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -55,16 +56,21 @@ def test_a_stepping_batch_keeps_its_ids_while_another_thread_is_refused():
                 refused.append(str(err))
             except ValueError:
                 pass  # got in between two steps: refused as illegal, nothing moved
+            # Sleep outside any call: a loop that only lets go of the interpreter lock inside a
+            # step (holding the env) would refuse every call of the main thread, for ever.
+            time.sleep(0.0005)
 
     thread = threading.Thread(target=intrude)
     thread.start()
     try:
-        steps = 0
+        steps, deadline = 0, time.monotonic() + 120
         while steps < 10:
+            assert time.monotonic() < deadline, f"only {steps} of 10 steps got through"
             try:
                 env.reset(seed=3)
                 observations = env.step(ids)[0].copy()
             except RuntimeError:
+                time.sleep(0.0005)
                 continue  # the other thread was inside a call: try again
             twin.reset(seed=3)
             np.testing.assert_array_equal(observations, twin.step(ids)[0])
