@@ -10,6 +10,11 @@ not counted, as in rl_bench. Best of several rounds (the machine is shared).
 PPO: environment steps per second of a whole training run of examples/train_ppo.py (rollout
 and updates together), default settings but ``--ppo-steps`` steps.
 
+Policy: decisions per second of the shipped learned policy's seat (vardelic_rl.NetworkPlayer)
+at a two-player vardelic.VardelicGame table, as the arena seats it: the driver hands it the
+state, it encodes the observation, runs the network and returns the action. Games are played
+out whole, and the figure is decisions over the seconds spent in the seat's play calls.
+
 Needs the train extra (torch, stable-baselines3, sb3-contrib).
 
     python bench/train_bench.py [--json PATH] [--rounds 3] [--ppo-steps 262144]
@@ -65,6 +70,28 @@ def ppo_run(total_steps: int, env_threads: int, torch_threads: int) -> dict:
         )
 
 
+def policy_round(games: int, seed: int) -> tuple[int, float]:
+    """(decisions, seconds inside the seat's play) over `games` two-player games."""
+    import vardelic
+    from vardelic_rl import NetworkPlayer
+
+    class Timed:
+        def __init__(self, player):
+            self.player, self.decisions, self.seconds = player, 0, 0.0
+
+        def play(self, state):
+            start = time.perf_counter()
+            action = self.player.play(state)
+            self.seconds += time.perf_counter() - start
+            self.decisions += 1
+            return action
+
+    seats = [Timed(NetworkPlayer()) for _ in range(2)]
+    for game in range(games):
+        vardelic.VardelicGame(seats, seed + game).playout()
+    return sum(s.decisions for s in seats), sum(s.seconds for s in seats)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--json", metavar="PATH")
@@ -73,7 +100,18 @@ def main() -> None:
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--ppo-steps", type=int, default=262_144)
     parser.add_argument("--torch-threads", type=int, default=1)
+    parser.add_argument("--policy-games", type=int, default=300)
     args = parser.parse_args()
+
+    decisions, seconds = min(
+        (policy_round(args.policy_games, seed=1000 * r) for r in range(args.rounds)),
+        key=lambda run: run[1] / run[0],
+    )
+    policy = decisions / seconds
+    print(
+        f"NetworkPlayer (shipped weights), 2 players: {decisions:,} decisions in {seconds:.2f} s: "
+        f"{policy:,.0f} decisions/s ({1e6 / policy:.0f} µs each)"
+    )
 
     best = min(vecenv_round(args.envs, 2, args.steps, seed=r) for r in range(args.rounds))
     vecenv = args.envs * args.steps / best
@@ -88,7 +126,11 @@ def main() -> None:
     )
     if args.json:
         with open(args.json, "w") as out:
-            figures = {"sb3_vecenv_steps_per_second": vecenv, "ppo_steps_per_second": ppo}
+            figures = {
+                "sb3_vecenv_steps_per_second": vecenv,
+                "ppo_steps_per_second": ppo,
+                "policy_decisions_per_second": policy,
+            }
             json.dump({"train": figures}, out, indent=2)
 
 

@@ -10,7 +10,7 @@ import traceback
 
 from .deals import GameTask, seat_seed
 from .records import GameRecord
-from .teams import ISMCTSSeat, MCTSSeat, PySeat, RandomSeat, load_class
+from .teams import ISMCTSSeat, MCTSSeat, PolicySeat, PySeat, RandomSeat, load_class
 
 
 class CountingSeat:
@@ -48,6 +48,8 @@ def _make_player(engine, seat, index: int, game_seed: int):
         )
     if isinstance(seat, ISMCTSSeat):
         return seat.build(seat_seed(game_seed, index))
+    if isinstance(seat, PolicySeat):
+        return seat.build()
     if isinstance(seat, PySeat):
         return load_class(seat)()
     raise TypeError(f"unknown seat {seat!r}")

@@ -41,6 +41,10 @@ Seats (a team is 1 to 4 of them, separated by commas):
   clairvoyant(SETTINGS)  the ismcts search on the true state: it SEES EVERY HIDDEN
                          CARD, a yardstick of perfect information, not a fair
                          player; the ismcts keys but redeal, e.g. clairvoyant(time_ms=20)
+  policy                 the learned policy that ships with vardelic_rl: one pass
+                         of a small network per decision, no search
+  policy(path=FILE)      the same player with the weights in FILE (.npz, written by
+                         examples/imitate_search.py)
   py:MODULE:CLASS        your own player class, constructed without
                          arguments; MODULE is importable from the current
                          directory or PYTHONPATH, or a path to a .py file
@@ -174,7 +178,27 @@ class ClairvoyantSeat(ISMCTSSeat):
         return ClairvoyantPlayer(**settings)
 
 
-Seat = RandomSeat | MCTSSeat | PySeat | ISMCTSSeat
+@dataclass(frozen=True)
+class PolicySeat:
+    # An absolute path, so that workers started elsewhere find the file; None: shipped weights.
+    path: str | None = None
+
+    def canonical(self) -> str:
+        return "policy" if self.path is None else f"policy(path={self.path})"
+
+    def load(self):
+        """The network, read once per process and file (a sweep seats it in every game)."""
+        from vardelic_rl.network import shared_policy
+
+        return shared_policy(self.path)
+
+    def build(self):
+        from vardelic_rl.network import NetworkPlayer
+
+        return NetworkPlayer(self.path)
+
+
+Seat = RandomSeat | MCTSSeat | PySeat | ISMCTSSeat | PolicySeat
 
 
 @dataclass(frozen=True)
@@ -353,6 +377,18 @@ def _parse_clairvoyant(body: str) -> ClairvoyantSeat:
     return ClairvoyantSeat(seat.settings)
 
 
+_POLICY_HINT = "write policy for the shipped weights or policy(path=FILE)"
+
+
+def _parse_policy(body: str) -> PolicySeat:
+    key, sep, value = (part.strip() for part in body.partition("="))
+    if not body.strip():
+        return PolicySeat()
+    if not sep or key.lower() != "path" or not value:
+        raise TeamError(f"policy takes one setting, path=FILE, not {body!r}; {_POLICY_HINT}")
+    return PolicySeat(os.path.abspath(os.path.expanduser(value)))
+
+
 _PY_HINT = (
     "write py:MODULE:CLASS, with MODULE importable from the current directory or "
     "PYTHONPATH (or a path to a .py file) and CLASS constructible without arguments"
@@ -390,6 +426,7 @@ def parse_seat(text: str) -> list[Seat]:
         if lowered == kind:
             seat = default()
         elif lowered.startswith(kind + "(") and text.endswith(")"):
+            # Not lowered: a policy's file name keeps its case.
             seat = parse(text[len(kind) + 1 : -1])
         else:
             raise TeamError(f"cannot read {text!r}; {hint}")
@@ -405,11 +442,12 @@ _SEARCH_SEATS = {
     "mcts": (MCTSSeat, _parse_mcts, _MCTS_HINT),
     "ismcts": (ISMCTSSeat, _parse_ismcts, _ISMCTS_HINT),
     "clairvoyant": (ClairvoyantSeat, _parse_clairvoyant, _CLAIRVOYANT_HINT),
+    "policy": (PolicySeat, _parse_policy, _POLICY_HINT),
 }
 
 _SEAT_KINDS = (
     "a seat is random, mcts, mcts(KEY=VALUE,...), ismcts(KEY=VALUE,...), "
-    "clairvoyant(KEY=VALUE,...) or py:MODULE:CLASS"
+    "clairvoyant(KEY=VALUE,...), policy, policy(path=FILE) or py:MODULE:CLASS"
 )
 
 
@@ -499,6 +537,24 @@ def check_seat(seat: Seat) -> None:
         )
 
 
+def _check_policy(seat: PolicySeat, players: int) -> None:
+    try:
+        network = seat.load()
+    except ImportError as err:
+        raise TeamError(f"{seat.canonical()}: cannot import vardelic_rl ({err})") from None
+    except ValueError as err:
+        raise TeamError(f"{seat.canonical()}: {err}; {_POLICY_HINT}") from None
+    if players not in network.player_counts:
+        counts = ", ".join(str(n) for n in network.player_counts)
+        raise TeamError(
+            f"{seat.canonical()}: its weights were trained for {counts} players, "
+            f"and this team has {players}"
+        )
+
+
 def check_team(team: Team) -> None:
     for seat in dict.fromkeys(team.seats):
-        check_seat(seat)
+        if isinstance(seat, PolicySeat):
+            _check_policy(seat, team.players)
+        else:
+            check_seat(seat)

@@ -2,7 +2,8 @@
 
 ``Game`` is one game stepped by action id; ``VectorEnv`` steps a batch of games in C++ on
 several threads; ``encode``, ``to_action`` and ``PolicyPlayer`` let a policy that maps
-(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table; ``GameRecord`` keeps a
+(observation, mask) to an id sit at a ``vardelic.VardelicGame`` table; ``NetworkPlayer`` plays
+the learned policy that ships with the package (or other weights of its kind); ``GameRecord`` keeps a
 game as its seed and ids and replays it, ``play_recorded`` records a game played with any
 players. The README documents
 the action ids and the observation layout.
@@ -27,6 +28,7 @@ from ._vardelic_rl import (
     state_view,
     to_action,
 )
+from .network import NetworkPlayer, NetworkPolicy
 from .policy import PolicyPlayer
 from .records import GameRecord, play_recorded
 
@@ -49,6 +51,8 @@ __all__ = [
     "YIELD",
     "Game",
     "GameRecord",
+    "NetworkPlayer",
+    "NetworkPolicy",
     "PolicyPlayer",
     "Result",
     "VectorEnv",
