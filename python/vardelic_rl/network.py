@@ -20,13 +20,13 @@ import pathlib
 
 import numpy as np
 
-from ._vardelic_rl import NUM_ACTIONS, OBSERVATION_SIZE, encode, to_action
+from ._vardelic_rl import NUM_ACTIONS, OBSERVATION_LAYOUT, OBSERVATION_SIZE, encode, to_action
 
 # Resolved through links, so that a run from the build folder finds the file in the sources.
 SHIPPED_NETWORK = pathlib.Path(os.path.realpath(__file__)).parent / "weights" / "policy_net.npz"
 
-# The one-hot player count sits in the observation's last four values.
-_COUNT_OFFSET = OBSERVATION_SIZE - 4
+# Where the observation holds the player count, one-hot (1 to 4 players).
+_COUNT_OFFSET = next(start for name, start, _, _ in OBSERVATION_LAYOUT if name == "num_players")
 
 
 class NetworkPolicy:
@@ -115,7 +115,7 @@ class NetworkPolicy:
         legal = np.asarray(mask) != 0
         if legal.shape != (NUM_ACTIONS,) or not legal.any():
             raise ValueError("the mask allows no action")
-        players = int(np.argmax(observation[_COUNT_OFFSET:])) + 1
+        players = int(np.argmax(observation[_COUNT_OFFSET : _COUNT_OFFSET + 4])) + 1
         if players not in self.player_counts:
             raise ValueError(
                 f"these weights were trained for {_counts_text(self.player_counts)}, "

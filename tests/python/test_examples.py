@@ -184,7 +184,7 @@ def arena_commands():
     for _, code in fenced("sh"):
         for command in code.replace("\\\n", " ").splitlines():
             for part in command.split("&&"):
-                argv = shlex.split(part)
+                argv = shlex.split(part, comments=True)
                 if argv and argv[0] == "vardelic-arena":
                     yield argv[1:]
 
