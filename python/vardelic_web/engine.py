@@ -11,24 +11,6 @@ from typing import Any
 
 import vardelic_rl as rl
 
-# Value names as vardelic.card spells them (attack values are the page's business).
-VALUES = (
-    "Jester",
-    "Ace",
-    "Two",
-    "Three",
-    "Four",
-    "Five",
-    "Six",
-    "Seven",
-    "Eight",
-    "Nine",
-    "Ten",
-    "Jack",
-    "Queen",
-    "King",
-)
-
 
 def new_game(num_players: int, seed: int) -> rl.Game:
     return rl.Game(num_players, seed=seed)

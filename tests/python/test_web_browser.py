@@ -16,6 +16,7 @@ pytest.importorskip("fastapi")
 uvicorn = pytest.importorskip("uvicorn")
 sync_api = pytest.importorskip("playwright.sync_api")
 
+from vardelic import card  # noqa: E402
 from vardelic_web import create_app, engine  # noqa: E402
 
 CHROMIUM = os.environ.get("VARDELIC_CHROMIUM", "/usr/bin/chromium")
@@ -29,8 +30,12 @@ if not shutil.which(CHROMIUM):
         allow_module_level=True,
     )
 
-ATTACK = {"Jester": 0, "Ace": 1, "Jack": 10, "Queen": 15, "King": 20} | {
-    name: n for n, name in enumerate(engine.VALUES) if 2 <= n <= 10
+# A number card attacks with its value; the others as the rules say.
+ATTACK = {repr(v).removeprefix("CardValue."): int(v) for v in card.CardValue.numbers()} | {
+    "Jester": 0,
+    "Jack": 10,
+    "Queen": 15,
+    "King": 20,
 }
 
 
