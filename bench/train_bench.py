@@ -73,20 +73,10 @@ def ppo_run(total_steps: int, env_threads: int, torch_threads: int) -> dict:
 def policy_round(games: int, seed: int) -> tuple[int, float]:
     """(decisions, seconds inside the seat's play) over `games` two-player games."""
     import vardelic
+    from vardelic_arena.game import CountingSeat
     from vardelic_rl import NetworkPlayer
 
-    class Timed:
-        def __init__(self, player):
-            self.player, self.decisions, self.seconds = player, 0, 0.0
-
-        def play(self, state):
-            start = time.perf_counter()
-            action = self.player.play(state)
-            self.seconds += time.perf_counter() - start
-            self.decisions += 1
-            return action
-
-    seats = [Timed(NetworkPlayer()) for _ in range(2)]
+    seats = [CountingSeat(NetworkPlayer()) for _ in range(2)]  # the arena's own timing seat
     for game in range(games):
         vardelic.VardelicGame(seats, seed + game).playout()
     return sum(s.decisions for s in seats), sum(s.seconds for s in seats)
