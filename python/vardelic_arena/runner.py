@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import contextlib
+import multiprocessing
 import os
 import signal
 import time
@@ -38,6 +39,20 @@ class Outcome:
 
 
 Outcomes = Generator[Outcome, None, None]
+
+
+# Workers start from a fork server, not a fork of this process: a fork copies
+# whatever locks other threads hold at that moment (the allocator's included,
+# under a sanitizer), and such a worker can hang forever. The server is
+# started once, single-threaded, with the game code already imported, so a
+# pool of one per game (below) stays cheap. Seats import their classes by
+# module path in the worker, so nothing depends on the parent's memory.
+_CONTEXT = multiprocessing.get_context("forkserver")
+_CONTEXT.set_forkserver_preload(["vardelic_arena.game"])
+
+
+def _pool(workers: int) -> cf.ProcessPoolExecutor:
+    return cf.ProcessPoolExecutor(max_workers=workers, mp_context=_CONTEXT, initializer=worker_init)
 
 
 def worker_init() -> None:
@@ -87,7 +102,7 @@ def _on_executor(
 
 
 def _in_own_pool(tasks: list[GameTask], workers: int, started: Callable[[], None]) -> Outcomes:
-    pool = cf.ProcessPoolExecutor(max_workers=workers, initializer=worker_init)
+    pool = _pool(workers)
     broken: list[GameTask] = []
     try:
         with contextlib.closing(_on_executor(pool, tasks, started)) as outcomes:
@@ -118,7 +133,7 @@ def _each_alone(tasks: list[GameTask], workers: int) -> Outcomes:
         while waiting or running:
             while waiting and len(running) < workers:
                 task = waiting.popleft()
-                pool = cf.ProcessPoolExecutor(max_workers=1, initializer=worker_init)
+                pool = _pool(1)
                 running[pool.submit(play_game, task)] = (task, pool, time.perf_counter())
             done, _ = cf.wait(running, return_when=cf.FIRST_COMPLETED)
             for future in done:
@@ -156,9 +171,7 @@ def run(
 ) -> None:
     """Run the tasks, handing each outcome to on_outcome as soon as it is in.
 
-    started() is called once everything is submitted: a forking pool has
-    made its workers by then, so threads started later (a progress bar) are
-    not forked with them. With no executor, workers == 0 plays in this
+    started() is called once everything is submitted. With no executor, workers == 0 plays in this
     process and otherwise a pool of `workers` processes (None: all cores).
     KeyboardInterrupt propagates after the pool is stopped.
     """

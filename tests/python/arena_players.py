@@ -1,6 +1,7 @@
 """Player classes for py: seats in the arena tests; they use only the
 documented state surface, so they work with the real engine and the stand-in."""
 
+import threading
 import time
 
 
@@ -73,3 +74,16 @@ class KillsWorker:
         import os
 
         os._exit(7)
+
+
+# Held by the test process while its workers play: a worker that is a fork of
+# that process inherits it held, as it would any lock another thread held.
+HELD = threading.Lock()
+
+
+class NeedsFreeLock(FirstAction):
+    def play(self, state):
+        if not HELD.acquire(timeout=2):
+            raise RuntimeError("worker started with the parent's lock held")
+        HELD.release()
+        return super().play(state)

@@ -401,6 +401,19 @@ def test_failing_player_is_recorded_and_the_rest_goes_on(
     assert good.games == 6 and good.errors == 0
 
 
+def test_workers_do_not_inherit_locks_held_in_the_parent():
+    # A worker forked from a process in which another thread holds a lock (the
+    # allocator's, say) would wait for it forever; the pool's workers must
+    # start from a clean process instead.
+    import arena_players
+
+    with arena_players.HELD:
+        result = evaluate(
+            ["py:arena_players:NeedsFreeLock"], 4, workers=2, engine=FAKE, progress=False
+        )
+    assert [r["error"] for r in result.records] == [None] * 4
+
+
 def test_cli_reports_failed_games_and_exits_1(tmp_path):
     out = tmp_path / "games.jsonl"
     proc = support.cli(
