@@ -27,6 +27,15 @@ constexpr double kHealWeight = 0.5;  // per card moved back under the tavern dec
 // The average attack value of a number card, for refills.
 constexpr double kMeanCardValue = 5.5;
 
+// Bits set in each 8-bit mask: std::popcount is a library call without a popcnt target.
+constexpr std::array<std::uint8_t, 256> kBitCounts = [] {
+  std::array<std::uint8_t, 256> counts{};
+  for (unsigned mask = 1; mask < 256; ++mask) {
+    counts[mask] = static_cast<std::uint8_t>(counts[mask & (mask - 1)] + 1);
+  }
+  return counts;
+}();
+
 double uniform(util::ChaCha12Rng& rng) { return rng.next_u32() * 0x1.0p-32; }
 
 double discard_penalty(unsigned worth, unsigned amount, unsigned cards, unsigned diamonds,
@@ -185,10 +194,19 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
       }
       chosen = covering[rng.gen_below(count)];
     } else {
+      // discard_score for every mask, from the subset sums and bit masks of the suits instead
+      // of a walk over the cards of each mask (the same numbers, a fraction of the work).
+      unsigned diamond_bits = 0, jester_bits = 0;
+      for (unsigned i = 0; i < n; ++i) {
+        diamond_bits |= static_cast<unsigned>(hand[i].suit == CardSuit::Diamonds) << i;
+        jester_bits |= static_cast<unsigned>(hand[i].is_jester()) << i;
+      }
       double best = kLosing - 1.0;
       for (unsigned mask = 1; mask < (1u << n); ++mask) {
         if (worth[mask] < amount) continue;
-        const double score = discard_score(hand, mask, amount);
+        const double score =
+            discard_penalty(worth[mask], amount, kBitCounts[mask], kBitCounts[mask & diamond_bits],
+                            kBitCounts[mask & jester_bits]);
         if (score > best) {
           best = score;
           chosen = mask;

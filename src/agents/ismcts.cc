@@ -67,6 +67,16 @@ State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng)
 
 }  // namespace
 
+void sort_best(std::vector<std::pair<double, std::uint32_t>>& order, std::size_t count) {
+  // Positions are distinct, so breaking ties by position is the stable order.
+  auto before = [](const auto& x, const auto& y) {
+    return x.first > y.first || (x.first == y.first && x.second < y.second);
+  };
+  const auto end = order.begin() + static_cast<std::ptrdiff_t>(std::min(count, order.size()));
+  if (end != order.end()) std::nth_element(order.begin(), end, order.end(), before);
+  std::sort(order.begin(), end, before);
+}
+
 std::uint64_t action_key(const Action& action) {
   std::uint64_t key = static_cast<std::uint64_t>(action.kind()) |
                       (static_cast<std::uint64_t>(action.player().id & 7) << 3);
@@ -121,11 +131,10 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
       order_.emplace_back(settings_.widening ? action_score(world, actions_[i]) : 0.0, i);
     }
     if (settings_.widening) {
-      std::stable_sort(order_.begin(), order_.end(),
-                       [](const auto& x, const auto& y) { return x.first > y.first; });
       const double width =
           std::ceil(kWideningBase * std::pow(nodes_[node].visits + 1.0, kWideningExponent));
       allowed = std::min(allowed, static_cast<std::size_t>(width));
+      sort_best(order_, allowed);
     }
     Node& current = nodes_[node];
     ++current.visits;

@@ -129,6 +129,11 @@ class ISMCTSTree {
   std::vector<game::Action> rollout_buffer_;
 };
 
+// Puts first the `count` entries of `order` (score, position) that a stable sort by descending
+// score would put first, in that order; the rest are left in no particular order. The tree
+// offers a node only its best few actions, so only those are sorted.
+void sort_best(std::vector<std::pair<double, std::uint32_t>>& order, std::size_t count);
+
 // A 64-bit key that tells actions apart: kind, player and up to 8 cards of 7 bits each.
 std::uint64_t action_key(const game::Action& action);
 

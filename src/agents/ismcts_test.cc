@@ -332,6 +332,52 @@ TEST(Heuristics, PrefersExactKillsAndCheapCoveringDiscards) {
   EXPECT_EQ(action, Action::discard(card_vector("S3 H4")));
 }
 
+TEST(Heuristics, GreedyDiscardIsTheBestScoredSubset) {
+  // The rollout's discard is the first subset, in mask order, with the best discard_score.
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(3);
+  std::vector<Action> buffer;
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    State<1> state = State<1>::create(seed);  // solo hands of 8, jesters among them
+    const game::Hand& held = state.players[0].hand;
+    const unsigned total = game::attack_sum(held);
+    for (unsigned amount = 1; amount <= total; amount += 1 + seed % 4) {
+      state.action_type = game::ActionType::discard(static_cast<std::uint16_t>(amount));
+      unsigned expected = 0;
+      double best = kLosing - 1.0;
+      for (unsigned mask = 1; mask < (1u << held.size()); ++mask) {
+        const double score = discard_score(held, mask, amount);
+        if (score > kLosing && score > best) {
+          best = score;
+          expected = mask;
+        }
+      }
+      Action action = Action::yield();
+      ASSERT_TRUE(rollout_action(state, 0.0, rng, buffer, action));
+      EXPECT_EQ(action, Action::discard_subset(held, expected)) << seed << " " << amount;
+    }
+  }
+}
+
+TEST(ISMCTSTree, SortBestKeepsTheStableOrderOfTheBest) {
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(5);
+  for (std::size_t size : {0u, 1u, 7u, 64u, 255u}) {
+    std::vector<std::pair<double, std::uint32_t>> order;
+    for (std::uint32_t i = 0; i < size; ++i) {
+      order.emplace_back(static_cast<double>(rng.gen_below(6)) - 3.0, i);  // many ties
+    }
+    auto stable = order;
+    std::stable_sort(stable.begin(), stable.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first; });
+    for (std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{3}, size, size + 2}) {
+      auto sorted = order;
+      sort_best(sorted, count);
+      const std::size_t kept = std::min(count, size);
+      EXPECT_TRUE(std::equal(sorted.begin(), sorted.begin() + kept, stable.begin()))
+          << size << " " << count;
+    }
+  }
+}
+
 TEST(Heuristics, AvoidsAPlayItCannotSurvive) {
   // ♥9 leaves 8 in hand against an attack of 10; ♠8 lowers the attack to 2 and survives.
   State<2> state = testing::bare_state<2>("DJ", "CK");
