@@ -123,6 +123,39 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
       reward = scaled(*stuck);
       break;
     }
+    if (settings_.partners == PartnerModel::Heuristic && world.has_turn.id != root.has_turn.id) {
+      Action action = Action::yield();
+      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) {
+        reward = world.reward() / kMaxPoints;
+        break;
+      }
+      ++nodes_[node].visits;
+      const std::uint64_t key = action_key(action);
+      auto& edges = nodes_[node].edges;
+      auto edge =
+          std::find_if(edges.begin(), edges.end(), [key](const Edge& e) { return e.key == key; });
+      std::optional<std::uint32_t> child;
+      if (edge != edges.end()) {
+        ++edge->available;
+        path_.emplace_back(node, static_cast<std::uint32_t>(edge - edges.begin()));
+        child = edge->child;
+      } else if (nodes_.size() < kMaxNodes) {
+        // A new edge is this iteration's expansion: a rollout follows it.
+        edges.push_back(Edge{key, action, static_cast<std::uint32_t>(nodes_.size()), 0, 1, 0.0});
+        path_.emplace_back(node, static_cast<std::uint32_t>(edges.size() - 1));
+        nodes_.emplace_back();  // invalidates `edges`
+      }
+      if (std::optional<game::GameResult> result = world.step(action)) {
+        reward = scaled(*result);
+        break;
+      }
+      if (!child) {
+        reward = rollout(world, rng);
+        break;
+      }
+      node = *child;
+      continue;
+    }
     actions_.clear();
     world.append_action_space(actions_);
     std::size_t allowed = actions_.size();

@@ -55,6 +55,13 @@ enum class Redeal : std::uint8_t {
            // not a fair player.
 };
 
+// How the tree chooses for the other players where they move.
+enum class PartnerModel : std::uint8_t {
+  Search,     // as for the observer: UCB1 over the edges, every seat maximising the score
+  Heuristic,  // the rollout policy (rollout_action, with the settings' epsilon) on the world;
+              // the edges it takes still grow the tree below for the observer's later moves
+};
+
 // The settings of a search; the player validates them (ISMCTSPlayer::validate).
 struct ISMCTSSettings {
   std::optional<double> time_ms;            // wall time per decision
@@ -67,6 +74,7 @@ struct ISMCTSSettings {
   bool widening = true;  // progressive widening and heuristic expansion order
   bool reuse = true;     // keep the subtree of the action played for the next decision
   Redeal redeal = Redeal::Hidden;
+  PartnerModel partners = PartnerModel::Search;
 };
 
 inline constexpr double kWideningBase = 2.0;

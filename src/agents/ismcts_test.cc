@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "agents/heuristics.h"
@@ -113,23 +114,29 @@ class AgentsByPlayers : public ::testing::TestWithParam<int> {
 
 TEST_P(AgentsByPlayers, DecisionsAreLegalAndRankingsComplete) {
   for_each_state([](const auto& state) {
-    for (bool widening : {true, false}) {
-      ISMCTSSettings s = budget(120, 5);
-      s.widening = widening;
-      s.reuse = false;
-      ISMCTSPlayer player(s);
-      const Action chosen = player.play(state);
-      expect_sound_ranking(player, state, chosen, 120);
-      EXPECT_EQ(player.last_decision().reused_visits, 0u);
+    for (PartnerModel partners : {PartnerModel::Search, PartnerModel::Heuristic}) {
+      for (bool widening : {true, false}) {
+        ISMCTSSettings s = budget(120, 5);
+        s.widening = widening;
+        s.reuse = false;
+        s.partners = partners;
+        ISMCTSPlayer player(s);
+        const Action chosen = player.play(state);
+        expect_sound_ranking(player, state, chosen, 120);
+        EXPECT_EQ(player.last_decision().reused_visits, 0u);
+      }
     }
   });
 }
 
 TEST_P(AgentsByPlayers, DecisionIgnoresHowHiddenCardsLie) {
   for_each_state([](const auto& state) {
-    for (Redeal redeal : {Redeal::Hidden, Redeal::Pooled}) {
+    for (auto [redeal, partners] : {std::pair{Redeal::Hidden, PartnerModel::Search},
+                                    std::pair{Redeal::Pooled, PartnerModel::Search},
+                                    std::pair{Redeal::Hidden, PartnerModel::Heuristic}}) {
       ISMCTSSettings s = budget(150, 11);
       s.redeal = redeal;
+      s.partners = partners;
       ISMCTSPlayer a(s);
       const Action chosen = a.play(state);
       for (std::uint64_t seed : {99u, 100u}) {

@@ -68,6 +68,7 @@ def test_clairvoyant_beats_random_play_on_a_few_deals():
         ("clairvoyant", ClairvoyantSeat()),
         ("Clairvoyant(time_ms=20)", ClairvoyantSeat((("time_ms", 20.0),))),
         ("ismcts(redeal=Pooled)", ISMCTSSeat((("redeal", "pooled"),))),
+        ("ismcts(partners=Heuristic)", ISMCTSSeat((("partners", "heuristic"),))),
     ],
 )
 def test_seats_parse_and_round_trip(text, seat):
@@ -84,6 +85,7 @@ def test_seats_parse_and_round_trip(text, seat):
         ("clairvoyant(redeal=hidden)", "takes no redeal"),
         ("clairvoyant(depth=2)", "unknown ismcts setting"),
         ("ismcts(redeal=never)", "redeal must be 'hidden' or 'pooled'"),
+        ("ismcts(partners=oracle)", "partners must be 'search' or 'heuristic'"),
     ],
 )
 def test_bad_seats_are_refused_before_any_game(text, message):

@@ -24,6 +24,7 @@ namespace {
 
 using vardelic::agents::ISMCTSPlayer;
 using vardelic::agents::ISMCTSSettings;
+using vardelic::agents::PartnerModel;
 using vardelic::agents::Redeal;
 using vardelic::agents::RolloutPolicy;
 using vardelic::game::Action;
@@ -197,6 +198,24 @@ const Setting kSettings[] = {
     {"reuse", "bool", "True or False", "keep the subtree of the action played",
      [](ISMCTSSettings& s, nb::handle v) { s.reuse = read_bool("reuse", v); },
      [](const ISMCTSSettings& s) { return nb::cast(s.reuse); }},
+    {"partners", "str", "'search' or 'heuristic'",
+     "how the tree moves for the other seats: 'search' as for its own seat, 'heuristic' by "
+     "the rollout policy",
+     [](ISMCTSSettings& s, nb::handle v) {
+       if (!PyUnicode_Check(v.ptr())) refuse("partners", "a str", v);
+       const std::string name = nb::cast<std::string>(v);
+       if (name == "search") {
+         s.partners = PartnerModel::Search;
+       } else if (name == "heuristic") {
+         s.partners = PartnerModel::Heuristic;
+       } else {
+         throw nb::value_error(
+             ("partners must be 'search' or 'heuristic', not '" + name + "'").c_str());
+       }
+     },
+     [](const ISMCTSSettings& s) {
+       return nb::cast(s.partners == PartnerModel::Heuristic ? "heuristic" : "search");
+     }},
     // Last: ClairvoyantPlayer takes every setting but this one.
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
