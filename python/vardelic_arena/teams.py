@@ -40,7 +40,9 @@ Seats (a team is 1 to 4 of them, separated by commas):
                          e.g. ismcts(time_ms=20) or ismcts(iterations=5000,threads=2)
   clairvoyant(SETTINGS)  the ismcts search on the true state: it SEES EVERY HIDDEN
                          CARD, a yardstick of perfect information, not a fair
-                         player; the ismcts keys but redeal, e.g. clairvoyant(time_ms=20)
+                         player; the ismcts keys but redeal, e.g. clairvoyant(time_ms=20),
+                         and sees=hands: only the other hands seen, the decks dealt
+                         again (what knowing the partners' hands is worth)
   policy                 the learned policy that ships with vardelic_rl: one pass
                          of a small network per decision, no search
   policy(path=FILE)      the same player with the weights in FILE (.npz, written by
@@ -371,10 +373,21 @@ _CLAIRVOYANT_HINT = "write e.g. clairvoyant(time_ms=20) or clairvoyant(iteration
 
 
 def _parse_clairvoyant(body: str) -> ClairvoyantSeat:
-    seat = _parse_ismcts(body)
+    # sees is the clairvoyant's own key; the rest are ismcts keys.
+    items = [part.strip() for part in body.split(",")] if body.strip() else []
+    sees = [item for item in items if item.partition("=")[0].strip().lower() == "sees"]
+    seat = _parse_ismcts(",".join(item for item in items if item not in sees))
     if any(key == "redeal" for key, _ in seat.settings):
         raise TeamError("clairvoyant deals nothing again: it takes no redeal setting")
-    return ClairvoyantSeat(seat.settings)
+    if len(sees) > 1:
+        raise TeamError(f"clairvoyant setting sees is given twice in clairvoyant({body})")
+    settings = seat.settings
+    if sees:
+        value = sees[0].partition("=")[2].strip().lower()
+        if value not in ("all", "hands"):
+            raise TeamError(f"clairvoyant setting sees={value!r} must be all or hands")
+        settings += (("sees", value),)
+    return ClairvoyantSeat(settings)
 
 
 _POLICY_HINT = "write policy for the shipped weights or policy(path=FILE)"

@@ -34,6 +34,14 @@ template <std::size_t N>
 State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng) {
   if (redeal == Redeal::None) return root;
   State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
+  if (redeal == Redeal::Decks) {
+    for (std::size_t i = 0; i < N; ++i) world.players[i].hand = root.players[i].hand;
+    game::Pile& deck = world.table.tavern_deck;
+    deck = root.table.tavern_deck;
+    std::sort(deck.begin(), deck.end(),
+              [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
+    util::shuffle(std::span<Card>(deck.begin(), deck.end()), rng);
+  }
   if (redeal == Redeal::Pooled) {
     // The pile joins the hidden cards, pooled in a canonical order: its order is not seen.
     game::Table& table = world.table;

@@ -53,6 +53,9 @@ enum class Redeal : std::uint8_t {
   None,    // nothing: the search plays the true state it was given, every hand, the deck order
            // and the rules' seed included. A yardstick of how far perfect information goes,
            // not a fair player.
+  Decks,   // the other hands stay as they are; the tavern deck, the castle order below the
+           // current enemy and the rules' seed are dealt again. A yardstick of what knowing the
+           // other hands is worth (the most a model of the partners could learn), not fair.
 };
 
 // How the tree chooses for the other players where they move.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
@@ -202,6 +203,42 @@ TEST_P(AgentsByPlayers, ClairvoyantSeesTheHiddenCards) {
   ASSERT_GT(compared, 0u);
   EXPECT_GT(differ * 2, compared) << differ << " of " << compared << " re-deals ranked apart";
   EXPECT_GT(chose_apart, 0u) << "no re-deal changed the clairvoyant's choice";
+}
+
+// The hands-only yardstick ranks alike whatever the order of the decks and the rules' seed,
+// and not whatever the other hands hold.
+TEST_P(AgentsByPlayers, HandsYardstickSeesTheHandsOnly) {
+  std::size_t hands_apart = 0;
+  for_each_state([&](const auto& state) {
+    ISMCTSSettings s = budget(200, 13);
+    s.redeal = Redeal::Decks;
+    ISMCTSPlayer a(s);
+    const Action chosen = a.play(state);
+    auto ranking = [](const ISMCTSPlayer& p) {
+      std::vector<std::pair<Action, std::uint64_t>> r;
+      for (const auto& entry : p.ranked_actions()) r.emplace_back(entry.action, entry.visits);
+      return r;
+    };
+    for (std::uint64_t seed : {99u, 100u}) {
+      auto decks = state;  // the castle order below, the seed and the tavern deck dealt again
+      const auto other = redealt(state, seed);
+      decks.table.castle_deck = other.table.castle_deck;
+      decks.rng_seed = other.rng_seed;
+      util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(seed);
+      util::shuffle(
+          std::span<game::Card>(decks.table.tavern_deck.begin(), decks.table.tavern_deck.end()),
+          rng);
+      ISMCTSPlayer b(s);
+      EXPECT_EQ(b.play(decks), chosen);
+      EXPECT_EQ(ranking(b), ranking(a));
+      ISMCTSPlayer c(s);
+      c.play(redealt(state, seed));
+      hands_apart += ranking(c) != ranking(a);
+    }
+  });
+  if (GetParam() > 1) {
+    EXPECT_GT(hands_apart, 0u) << "no deal of the other hands changed the ranking";
+  }
 }
 
 TEST_P(AgentsByPlayers, RolloutPolicyOnlyPlaysListedActions) {

@@ -51,6 +51,11 @@ def test_clairvoyant_is_its_own_class_and_honest_players_cannot_ask_for_it():
             agents.ISMCTSPlayer(redeal=bad)
     with pytest.raises(TypeError):
         agents.ClairvoyantPlayer(redeal="hidden")
+    with pytest.raises(TypeError):
+        agents.ISMCTSPlayer(sees="hands")
+    assert "sees='hands'" in repr(agents.ClairvoyantPlayer(sees="hands"))
+    with pytest.raises(ValueError, match="sees must be 'all' or 'hands'"):
+        agents.ClairvoyantPlayer(sees="deck")
 
 
 def test_clairvoyant_beats_random_play_on_a_few_deals():
@@ -69,6 +74,10 @@ def test_clairvoyant_beats_random_play_on_a_few_deals():
         ("Clairvoyant(time_ms=20)", ClairvoyantSeat((("time_ms", 20.0),))),
         ("ismcts(redeal=Pooled)", ISMCTSSeat((("redeal", "pooled"),))),
         ("ismcts(partners=Heuristic)", ISMCTSSeat((("partners", "heuristic"),))),
+        (
+            "clairvoyant(sees=Hands,iterations=9)",
+            ClairvoyantSeat((("iterations", 9), ("sees", "hands"))),
+        ),
     ],
 )
 def test_seats_parse_and_round_trip(text, seat):
@@ -86,6 +95,9 @@ def test_seats_parse_and_round_trip(text, seat):
         ("clairvoyant(depth=2)", "unknown ismcts setting"),
         ("ismcts(redeal=never)", "redeal must be 'hidden' or 'pooled'"),
         ("ismcts(partners=oracle)", "partners must be 'search' or 'heuristic'"),
+        ("clairvoyant(sees=deck)", "must be all or hands"),
+        ("clairvoyant(sees=all,sees=hands)", "given twice"),
+        ("ismcts(sees=hands)", "unknown ismcts setting"),
     ],
 )
 def test_bad_seats_are_refused_before_any_game(text, message):

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <ranges>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -149,6 +150,7 @@ struct Setting {
   const char* help;
   void (*read)(ISMCTSSettings&, nb::handle);
   nb::object (*get)(const ISMCTSSettings&);
+  enum class Takes : std::uint8_t { Both, Honest, Clairvoyant } takes = Takes::Both;
 };
 
 static_assert(ISMCTSPlayer::kMaxThreads == 256 && ISMCTSPlayer::kDefaultIterations == 2000,
@@ -216,7 +218,6 @@ const Setting kSettings[] = {
      [](const ISMCTSSettings& s) {
        return nb::cast(s.partners == PartnerModel::Heuristic ? "heuristic" : "search");
      }},
-    // Last: ClairvoyantPlayer takes every setting but this one.
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
      "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",
@@ -233,12 +234,33 @@ const Setting kSettings[] = {
      },
      [](const ISMCTSSettings& s) {
        return nb::cast(s.redeal == Redeal::Pooled ? "pooled" : "hidden");
-     }},
+     },
+     Setting::Takes::Honest},
+    {"sees", "str", "'all' or 'hands'",
+     "'all': every card; 'hands': the other players' hands only, the decks and the rules' seed "
+     "dealt again (what knowing the partners' hands is worth)",
+     [](ISMCTSSettings& s, nb::handle v) {
+       if (!PyUnicode_Check(v.ptr())) refuse("sees", "a str", v);
+       const std::string name = nb::cast<std::string>(v);
+       if (name == "all") {
+         s.redeal = Redeal::None;
+       } else if (name == "hands") {
+         s.redeal = Redeal::Decks;
+       } else {
+         throw nb::value_error(("sees must be 'all' or 'hands', not '" + name + "'").c_str());
+       }
+     },
+     [](const ISMCTSSettings& s) { return nb::cast(s.redeal == Redeal::Decks ? "hands" : "all"); },
+     Setting::Takes::Clairvoyant},
 };
 
-// The rows a class takes: ClairvoyantPlayer deals nothing again, so it has no redeal.
-std::span<const Setting> settings_of(bool clairvoyant) {
-  return std::span(kSettings).first(std::size(kSettings) - (clairvoyant ? 1 : 0));
+// The rows a class takes: ClairvoyantPlayer has `sees` instead of `redeal`.
+auto settings_of(bool clairvoyant) {
+  return std::span(kSettings) | std::views::filter([clairvoyant](const Setting& setting) {
+           return setting.takes == Setting::Takes::Both ||
+                  setting.takes ==
+                      (clairvoyant ? Setting::Takes::Clairvoyant : Setting::Takes::Honest);
+         });
 }
 
 std::string setting_names(bool clairvoyant) {
@@ -251,6 +273,7 @@ std::string setting_names(bool clairvoyant) {
 
 ISMCTSSettings make_settings(nb::kwargs kwargs, bool clairvoyant) {
   ISMCTSSettings s;
+  if (clairvoyant) s.redeal = Redeal::None;  // what `sees` may narrow
   for (auto [key, value] : kwargs) {
     const std::string name = nb::cast<std::string>(key);
     const Setting* setting = nullptr;
@@ -265,7 +288,6 @@ ISMCTSSettings make_settings(nb::kwargs kwargs, bool clairvoyant) {
     }
     setting->read(s, value);
   }
-  if (clairvoyant) s.redeal = Redeal::None;
   return s;
 }
 
@@ -332,7 +354,7 @@ so it knows what the other players hold and what will be drawn. Its results boun
 what the honest ISMCTSPlayer could reach with the same budget; never seat it
 where hidden cards should stay hidden.
 
-Budget and settings (keyword only) as ISMCTSPlayer, without redeal:
+Budget and settings (keyword only) as ISMCTSPlayer, with sees instead of redeal:
 )") + settings_doc(true);
   return doc.c_str();
 }
@@ -346,7 +368,7 @@ nb::tuple settings_table(nb::module_& module) {
   module.attr("Setting") = row;
   const ISMCTSSettings defaults;
   nb::list rows;
-  for (const Setting& setting : kSettings) {
+  for (const Setting& setting : settings_of(false)) {
     rows.append(
         row(setting.name, setting.type, setting.get(defaults), setting.check, setting.help));
   }
