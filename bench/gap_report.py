@@ -4,11 +4,11 @@
 
 Each JSON file is one `vardelic-arena --json` summary whose first team is the honest
 `ismcts(BUDGET)` H; its game records are read from the .jsonl beside it. A row per other team
-T of the sweep (the clairvoyant bound C, and any honest variant): H's and T's mean scores and
-win rates, and T − H on the same deals in points and in games won (percentage points), each
-with a 95 % paired t interval. Where the sweep holds both C and an honest variant V (such as
-the old pooled re-deal), the share of the gap from V to C that H closes, (H − V) / (C − V),
-follows in the notes.
+T of the sweep (the clairvoyant bound C, the yardstick that sees the other hands only, and any
+honest variant): H's and T's mean scores and win rates, and T − H on the same deals in points
+and in games won (percentage points), each with a 95 % paired t interval. Where the sweep holds
+C, the notes give each other team's share of the gap, (T − H) / (C − H); for the old pooled
+re-deal V, the share of the gap from V to C that H closes, (H − V) / (C − V).
 """
 
 from __future__ import annotations
@@ -122,23 +122,41 @@ def markdown(rows: list[dict]) -> str:
     for r in rows:
         cells.setdefault((r["players"], r["budget"]), {})[r["team"]["label"]] = r
     for (players, budget), teams in cells.items():
-        bound = next((r for r in teams.values() if r["team"].get("sees_hidden")), None)
+        bound = next(
+            (
+                r
+                for r in teams.values()
+                if r["team"].get("sees_hidden") and "sees=hands" not in r["team"]["label"]
+            ),
+            None,
+        )
         if bound is None:
             continue
+        where = f"- {players} player(s), `{budget}`:"
         for r in teams.values():
-            # An honest variant V (e.g. the old re-deal): the share of the gap from V to the
-            # bound that H closes, (H - V) / (C - V), from the paired means.
             if r is bound or bound["points"][0] == r["points"][0]:
                 continue
-            share = -r["points"][0] / (bound["points"][0] - r["points"][0])
+            if "redeal=pooled" in r["team"]["label"]:
+                # The earlier re-deal V: the share of the gap from V to the bound that H
+                # closes, (H - V) / (C - V), from the paired means.
+                share = -r["points"][0] / (bound["points"][0] - r["points"][0])
+                notes.append(
+                    f"{where} `{_team(r['honest'])}` closes {share * 100:.0f} % of the gap in "
+                    f"points between `{_team(r['team'])}` and the bound (point estimate, no "
+                    "interval)."
+                )
+                continue
+            # Any other team T: (T - H) / (C - H), the share of H's gap to the bound that T
+            # wins (a yardstick seeing the other hands: what knowing them is worth).
+            share = r["points"][0] / bound["points"][0]
             notes.append(
-                f"- {players} player(s), `{budget}`: `{_team(r['honest'])}` closes "
-                f"{share * 100:.0f} % of the gap in points between `{_team(r['team'])}` "
-                "and the bound (point estimate, no interval)."
+                f"{where} `{_team(r['team'])}` wins {share * 100:.0f} % of the gap in points "
+                f"between `{_team(r['honest'])}` and the bound (point estimate, no interval)."
             )
     lines.append("")
     lines.append(
-        "† sees every hidden card: the clairvoyant bound C, a yardstick, not a fair player."
+        "† sees hidden cards (every card, or with sees=hands the other hands): a yardstick, "
+        "not a fair player; the bound C is the one that sees every card."
     )
     if notes:
         lines.append("")
