@@ -29,6 +29,13 @@ unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
 }
 
+// Shuffles `cards` from a canonical order, so the result does not depend on how they lay.
+void shuffle_canonical(std::span<Card> cards, util::ChaCha12Rng& rng) {
+  std::sort(cards.begin(), cards.end(),
+            [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
+  util::shuffle(cards, rng);
+}
+
 // A world for one iteration, as settings.redeal says.
 template <std::size_t N>
 State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng) {
@@ -38,9 +45,7 @@ State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng)
     for (std::size_t i = 0; i < N; ++i) world.players[i].hand = root.players[i].hand;
     game::Pile& deck = world.table.tavern_deck;
     deck = root.table.tavern_deck;
-    std::sort(deck.begin(), deck.end(),
-              [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
-    util::shuffle(std::span<Card>(deck.begin(), deck.end()), rng);
+    shuffle_canonical(std::span<Card>(deck.begin(), deck.end()), rng);
   }
   if (redeal == Redeal::Pooled) {
     // The pile joins the hidden cards, pooled in a canonical order: its order is not seen.
@@ -55,9 +60,7 @@ State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng)
       if (i != root.has_turn.id) gather(world.players[i].hand);
     }
     gather(table.tavern_deck);
-    std::sort(pool.begin(), pool.begin() + count,
-              [](Card a, Card b) { return game::card_kind(a) < game::card_kind(b); });
-    util::shuffle(std::span<Card>(pool.data(), count), rng);
+    shuffle_canonical(std::span<Card>(pool.data(), count), rng);
     std::size_t next = 0;
     auto deal = [&](auto& cards) {
       const std::size_t size = cards.size();
