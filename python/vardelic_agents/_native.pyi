@@ -25,6 +25,7 @@ class ISMCTSPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
+        remember: bool = True,
         redeal: str = "hidden",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...
@@ -45,6 +46,7 @@ class ClairvoyantPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
+        remember: bool = True,
         sees: str = "all",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...

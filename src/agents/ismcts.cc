@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -36,9 +37,15 @@ void shuffle_canonical(std::span<Card> cards, util::ChaCha12Rng& rng) {
   util::shuffle(cards, rng);
 }
 
-// A world for one iteration, as settings.redeal says.
+Card card_of_kind(std::size_t kind) {
+  if (kind == 52) return game::kJester;
+  return Card{static_cast<game::CardSuit>(kind / 13), static_cast<game::CardValue>(kind % 13 + 1)};
+}
+
+// A world for one iteration, as settings.redeal says, its tavern deck as `memory` says.
 template <std::size_t N>
-State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng) {
+State<N> deal_world(const State<N>& root, Redeal redeal, const TavernMemory* memory,
+                    util::ChaCha12Rng& rng) {
   if (redeal == Redeal::None) return root;
   State<N> world = game::deal_hidden(root, root.has_turn.id, rng);
   if (redeal == Redeal::Decks) {
@@ -46,6 +53,9 @@ State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng)
     game::Pile& deck = world.table.tavern_deck;
     deck = root.table.tavern_deck;
     shuffle_canonical(std::span<Card>(deck.begin(), deck.end()), rng);
+  }
+  if (memory != nullptr && !memory->empty() && redeal != Redeal::Pooled) {
+    arrange_tavern(world, root.has_turn.id, redeal == Redeal::Hidden, *memory, rng);
   }
   if (redeal == Redeal::Pooled) {
     // The pile joins the hidden cards, pooled in a canonical order: its order is not seen.
@@ -77,6 +87,135 @@ State<N> deal_world(const State<N>& root, Redeal redeal, util::ChaCha12Rng& rng)
 }
 
 }  // namespace
+
+std::size_t TavernMemory::size() const {
+  std::size_t count = top.size();
+  for (const auto& group : bottom) count += group.size();
+  return count;
+}
+
+template <std::size_t N>
+void TavernMemory::follow(const game::SeatView<N>& before, const game::SeatView<N>& after,
+                          bool one_step) {
+  // What left the discard pile went under the deck (Hearts).
+  std::vector<Card> healed;
+  for (std::size_t kind = 0; kind < game::kCardKinds; ++kind) {
+    for (unsigned k = after.discard[kind]; k < before.discard[kind]; ++k) {
+      healed.push_back(card_of_kind(kind));
+    }
+  }
+  // A defeated enemy that did not reach the discard pile went onto the deck: killed exactly.
+  const unsigned gone = before.enemies_left & ~after.enemies_left;
+  std::size_t exact = 0;
+  std::optional<Card> exact_card;
+  for (std::size_t enemy = 0; enemy < game::kEnemyKinds; ++enemy) {
+    if (!(gone >> enemy & 1u)) continue;
+    const auto value = static_cast<unsigned>(game::CardValue::Jack) + enemy / 4;
+    const Card card{static_cast<game::CardSuit>(enemy % 4), static_cast<game::CardValue>(value)};
+    if (after.discard[game::card_kind(card)] == 0) {
+      ++exact;
+      exact_card = card;
+    }
+  }
+  const bool own_kill_only =
+      gone == 0 || (before.enemy && gone == 1u << game::enemy_kind(before.enemy->card));
+  // The two jesters are alike: one healed while the other reaches the pile unseen.
+  const bool jester_may_hide =
+      !healed.empty() && before.discard[game::card_kind(game::kJester)] > 0;
+  bool unfollowable = (after.enemies_left & ~before.enemies_left) != 0 || after.ended ||
+                      (one_step && !own_kill_only) || jester_may_hide;
+  if (!one_step) {
+    // Over several steps a card can reach the pile and leave it again, and the deck can gain
+    // and lose cards, unseen. Without a kill (no enemy card onto the deck) and without a Hearts
+    // card newly face up (the last heal's own card would be, in the pile or the attack cards),
+    // the deck only lost cards off its top.
+    auto hearts = [](const game::SeatView<N>& view) {
+      constexpr std::size_t kAce =
+          game::card_kind(Card{game::CardSuit::Hearts, game::CardValue::Ace});
+      unsigned mask = 0;
+      for (std::size_t k = 0; k < 13; ++k) {
+        mask |= static_cast<unsigned>(view.discard[kAce + k] > 0) << k;
+      }
+      for (Card card : view.attack_cards) {
+        if (card.suit == game::CardSuit::Hearts) mask |= 1u << (game::card_kind(card) - kAce);
+      }
+      return mask;
+    };
+    unfollowable |= gone != 0 || !healed.empty() || after.tavern_size > before.tavern_size ||
+                    (hearts(after) & ~hearts(before)) != 0;
+  }
+  if (unfollowable) {
+    clear();
+    return;
+  }
+  const std::size_t heal = healed.size();
+  if (heal > 0) bottom.push_back(std::move(healed));
+  // Draws take the remembered top cards first, then the unknown middle; one that reaches the
+  // groups below leaves their order mixed, so everything is forgotten.
+  const auto deck = static_cast<std::ptrdiff_t>(before.tavern_size + heal);
+  const std::ptrdiff_t drawn = deck + static_cast<std::ptrdiff_t>(exact) - after.tavern_size;
+  const std::ptrdiff_t middle = deck - static_cast<std::ptrdiff_t>(size());
+  const std::ptrdiff_t from_top = std::min<std::ptrdiff_t>(drawn, std::ssize(top));
+  if (drawn < 0 || middle < 0 || drawn - from_top > middle) {
+    clear();
+    return;
+  }
+  top.resize(top.size() - static_cast<std::size_t>(from_top));
+  if (exact_card) top.push_back(*exact_card);
+  if (size() > after.tavern_size) clear();
+}
+
+template <std::size_t N>
+bool arrange_tavern(State<N>& world, std::size_t seat, bool hands_hidden,
+                    const TavernMemory& memory, util::ChaCha12Rng& rng) {
+  game::Pile& deck = world.table.tavern_deck;
+  if (memory.empty()) return true;
+  if (memory.size() > deck.size()) return false;
+  std::array<Card, 64> pool;
+  std::size_t count = 0;
+  auto gather = [&](const auto& cards) {
+    for (Card card : cards) pool[count++] = card;
+  };
+  for (std::size_t i = 0; i < N; ++i) {
+    if (hands_hidden && i != seat) gather(world.players[i].hand);
+  }
+  gather(deck);
+  // Out with the remembered cards; the others keep their dealt order, a uniform one.
+  auto take = [&](Card card) {
+    Card* const end = pool.data() + count;
+    Card* const found = std::find(pool.data(), end, card);
+    if (found == end) return false;
+    std::copy(found + 1, end, found);
+    --count;
+    return true;
+  };
+  for (Card card : memory.top) {
+    if (!take(card)) return false;
+  }
+  for (const auto& group : memory.bottom) {
+    for (Card card : group) {
+      if (!take(card)) return false;
+    }
+  }
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (!hands_hidden || i == seat) continue;
+    game::Hand& hand = world.players[i].hand;
+    const std::size_t size = hand.size();
+    hand.clear();
+    for (std::size_t k = 0; k < size; ++k) hand.push_back(pool[next++]);
+  }
+  // Bottom up: the groups, lowest first, each in an order of its own; the middle; the top.
+  deck.clear();
+  for (auto group = memory.bottom.rbegin(); group != memory.bottom.rend(); ++group) {
+    const std::size_t first = deck.size();
+    for (Card card : *group) deck.push_back(card);
+    util::shuffle(std::span<Card>(deck.begin() + first, deck.end()), rng);
+  }
+  while (next < count) deck.push_back(pool[next++]);
+  for (Card card : memory.top) deck.push_back(card);
+  return true;
+}
 
 void sort_best(std::vector<std::pair<double, std::uint32_t>>& order, std::size_t count) {
   // Positions are distinct, so breaking ties by position is the stable order.
@@ -113,19 +252,21 @@ void ISMCTSTree<N>::clear() {
 template <std::size_t N>
 std::uint64_t ISMCTSTree<N>::search(const State<N>& root, util::ChaCha12Rng& rng,
                                     std::uint64_t max_iterations,
-                                    std::optional<std::chrono::steady_clock::time_point> deadline) {
+                                    std::optional<std::chrono::steady_clock::time_point> deadline,
+                                    const TavernMemory* memory) {
   std::uint64_t done = 0;
   while (done < max_iterations) {
     if (deadline && done > 0 && std::chrono::steady_clock::now() >= *deadline) break;
-    iterate(root, rng);
+    iterate(root, rng, memory);
     ++done;
   }
   return done;
 }
 
 template <std::size_t N>
-void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng) {
-  State<N> world = deal_world(root, settings_.redeal, rng);
+void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
+                            const TavernMemory* memory) {
+  State<N> world = deal_world(root, settings_.redeal, memory, rng);
   path_.clear();
   std::uint32_t node = 0;
   double reward = 0;
@@ -306,9 +447,15 @@ bool ISMCTSTree<N>::reroot(const Action& action) {
   return true;
 }
 
-template class ISMCTSTree<1>;
-template class ISMCTSTree<2>;
-template class ISMCTSTree<3>;
-template class ISMCTSTree<4>;
+#define VARDELIC_INSTANTIATE(N)                                                                 \
+  template class ISMCTSTree<N>;                                                                 \
+  template void TavernMemory::follow(const game::SeatView<N>&, const game::SeatView<N>&, bool); \
+  template bool arrange_tavern(State<N>&, std::size_t, bool, const TavernMemory&,               \
+                               util::ChaCha12Rng&);
+VARDELIC_INSTANTIATE(1)
+VARDELIC_INSTANTIATE(2)
+VARDELIC_INSTANTIATE(3)
+VARDELIC_INSTANTIATE(4)
+#undef VARDELIC_INSTANTIATE
 
 }  // namespace vardelic::agents

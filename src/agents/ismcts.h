@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "game/action.h"
+#include "game/information.h"
 #include "game/state.h"
 #include "util/rng.h"
 
@@ -78,7 +79,42 @@ struct ISMCTSSettings {
   bool reuse = true;     // keep the subtree of the action played for the next decision
   Redeal redeal = Redeal::Hidden;
   PartnerModel partners = PartnerModel::Search;
+  bool remember = true;  // deal the tavern deck as the seat's TavernMemory says
 };
+
+// What a seat can remember of the tavern deck that no single state shows (game/information.h
+// treats both as hidden): an enemy killed exactly lies face up on top of the deck, and the cards
+// Hearts took from the discard pile (the pile's shrinkage) lie under it. Followed from the views
+// a seat saw, it is what that seat may know; re-deals keep those cards where they lie.
+//
+//   top ─ known cards, the top one last ─ the rest, order unknown ─ bottom groups, highest first
+struct TavernMemory {
+  std::vector<game::Card> top;
+  std::vector<std::vector<game::Card>> bottom;  // each group's own order is unknown
+
+  bool empty() const { return top.empty() && bottom.empty(); }
+  std::size_t size() const;
+  void clear() {
+    top.clear();
+    bottom.clear();
+  }
+
+  // Follows the game from `before` to `after`, two views of one seat. With `one_step` the seat's
+  // own action led from one to the other, and within a step Hearts move cards under the deck,
+  // Diamonds draw from its top and an exact kill puts the enemy on top, in that order. Across
+  // several steps (other seats moved) only draws can be followed: a heal or an exact kill there
+  // forgets everything, as does a view that cannot follow from `before`.
+  template <std::size_t N>
+  void follow(const game::SeatView<N>& before, const game::SeatView<N>& after, bool one_step);
+};
+
+// Re-deals, in a world dealt by game::deal_hidden for `seat`, the hidden cards so that the tavern
+// deck holds the remembered cards where `memory` says; the rest of the hidden pool (the other
+// hands too, with `hands_hidden`) keeps its dealt order. Returns false, changing nothing, when
+// the world's hidden cards do not hold what `memory` remembers.
+template <std::size_t N>
+bool arrange_tavern(game::State<N>& world, std::size_t seat, bool hands_hidden,
+                    const TavernMemory& memory, util::ChaCha12Rng& rng);
 
 inline constexpr double kWideningBase = 2.0;
 inline constexpr double kWideningExponent = 0.5;
@@ -99,9 +135,11 @@ class ISMCTSTree {
   // Runs iterations from the root information set of `root` (the player to move is the
   // observer) until `max_iterations` ran or `deadline` passed; returns how many ran. The clock
   // is read once per iteration, and at least one iteration runs when max_iterations > 0.
+  // With `memory`, every world's tavern deck follows it (arrange_tavern).
   std::uint64_t search(const game::State<N>& root, util::ChaCha12Rng& rng,
                        std::uint64_t max_iterations,
-                       std::optional<std::chrono::steady_clock::time_point> deadline);
+                       std::optional<std::chrono::steady_clock::time_point> deadline,
+                       const TavernMemory* memory = nullptr);
 
   // The root's edges in creation order.
   std::vector<RootStats> root_stats() const;
@@ -128,7 +166,7 @@ class ISMCTSTree {
     std::uint32_t visits = 0;
   };
 
-  void iterate(const game::State<N>& root, util::ChaCha12Rng& rng);
+  void iterate(const game::State<N>& root, util::ChaCha12Rng& rng, const TavernMemory* memory);
   double rollout(game::State<N>& world, util::ChaCha12Rng& rng);
 
   ISMCTSSettings settings_;

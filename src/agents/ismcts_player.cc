@@ -52,16 +52,29 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
   const std::size_t threads = settings_.threads;
   while (memory.trees.size() < threads) memory.trees.emplace_back(settings_);
 
+  // What followed the last decision: its own step, seen from its seat, and whether the other
+  // seats moved since (the state is then not that step's outcome).
   bool reused = false;
-  if (settings_.reuse && memory.last_state) {
+  const std::size_t seat = state.has_turn.id;
+  bool followed = false;
+  if (memory.last_state && memory.last_state->has_turn.id == seat) {
     game::State<N> predicted = *memory.last_state;
-    const std::size_t seat = state.has_turn.id;
-    if (!predicted.step(*memory.last_action) &&
-        game::seat_view(predicted, seat) == game::seat_view(state, seat)) {
-      for (ISMCTSTree<N>& tree : memory.trees) tree.reroot(*memory.last_action);
-      reused = true;
+    if (!predicted.step(*memory.last_action)) {
+      const game::SeatView<N> stepped = game::seat_view(predicted, seat);
+      const game::SeatView<N> now = game::seat_view(state, seat);
+      const bool next = stepped == now;
+      if (settings_.remember) {
+        memory.tavern.follow(game::seat_view(*memory.last_state, seat), stepped, true);
+        if (!next) memory.tavern.follow(stepped, now, false);
+        followed = true;
+      }
+      if (settings_.reuse && next) {
+        for (ISMCTSTree<N>& tree : memory.trees) tree.reroot(*memory.last_action);
+        reused = true;
+      }
     }
   }
+  if (!followed) memory.tavern.clear();
   if (!reused) {
     for (ISMCTSTree<N>& tree : memory.trees) tree.clear();
   }
@@ -89,7 +102,7 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
             util::ChaCha12Rng::from_seed(decision_seed ^ util::splitmix64(stream));
         std::uint64_t share =
             settings_.iterations ? total / threads + (t < total % threads) : total;
-        done[t] = memory.trees[t].search(state, rng, share, deadline);
+        done[t] = memory.trees[t].search(state, rng, share, deadline, &memory.tavern);
       } catch (...) {
         errors[t] = std::current_exception();
       }
@@ -103,6 +116,7 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
       if (error) {
         for (ISMCTSTree<N>& tree : memory.trees) tree.clear();
         memory.last_state.reset();
+        memory.tavern.clear();
         std::rethrow_exception(error);
       }
     }

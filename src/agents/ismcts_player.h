@@ -32,9 +32,10 @@ struct DecisionInfo {
 // Decides by information-set tree search (ismcts.h) within a budget of wall time, iterations or
 // both, whichever runs out first.
 //
-// Its decisions depend only on what the player to move sees and on the generator (with
-// Redeal::None, the clairvoyant yardstick, on the whole state and the generator): with a seed
-// and one thread, the same sequence of states gives the same actions (under an iteration
+// Its decisions depend only on what the player to move sees, has seen at its earlier decisions
+// (with remember on: what it saw happen to the tavern deck, TavernMemory) and on the generator
+// (with Redeal::None, the clairvoyant yardstick, on the whole state and the generator): with a
+// seed and one thread, the same sequence of states gives the same actions (under an iteration
 // budget; a time budget runs as many iterations as the clock allows). With reuse on it keeps,
 // between two calls, the subtree below the action it played; the next call uses it when its
 // state is what that action led to (seen from the same player), and drops it otherwise.
@@ -72,6 +73,7 @@ class ISMCTSPlayer {
     std::vector<ISMCTSTree<N>> trees;  // one per thread
     std::optional<game::State<N>> last_state;
     std::optional<game::Action> last_action;
+    TavernMemory tavern;  // followed from one decision to the next (settings.remember)
   };
 
   ISMCTSSettings settings_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -258,6 +259,160 @@ TEST_P(AgentsByPlayers, RolloutPolicyOnlyPlaysListedActions) {
       }
     }
   });
+}
+
+// `memory` says what the true deck holds: its top cards in order, each group as a multiset.
+template <std::size_t N>
+::testing::AssertionResult remembers_truly(const TavernMemory& memory, const State<N>& state) {
+  const game::Pile& deck = state.table.tavern_deck;
+  if (memory.size() > deck.size()) return ::testing::AssertionFailure() << "more than the deck";
+  for (std::size_t k = 0; k < memory.top.size(); ++k) {
+    if (deck[deck.size() - memory.top.size() + k] != memory.top[k]) {
+      return ::testing::AssertionFailure() << "top card " << k << " differs";
+    }
+  }
+  std::size_t lowest = 0;  // the groups lie bottom up from the last one
+  for (auto group = memory.bottom.rbegin(); group != memory.bottom.rend(); ++group) {
+    std::vector<game::Card> lying(deck.begin() + lowest, deck.begin() + lowest + group->size());
+    std::vector<game::Card> remembered = *group;
+    auto kind = [](game::Card a, game::Card b) { return game::card_kind(a) < game::card_kind(b); };
+    std::sort(lying.begin(), lying.end(), kind);
+    std::sort(remembered.begin(), remembered.end(), kind);
+    if (lying != remembered) return ::testing::AssertionFailure() << "a bottom group differs";
+    lowest += group->size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Every seat follows a game as ISMCTSPlayer does (its own steps one at a time, the others' moves
+// between its turns together); returns how often a seat remembered something, checked against
+// the true deck after every step. `check` also gets each non-empty memory with its state.
+template <std::size_t N, typename Check>
+std::size_t follow_a_game(std::uint64_t seed, Check check) {
+  State<N> state = State<N>::create(seed);
+  util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(seed);
+  std::array<TavernMemory, N> memory;
+  std::array<std::optional<game::SeatView<N>>, N> last;
+  std::vector<Action> buffer;
+  std::size_t remembered = 0;
+  for (;;) {
+    const std::size_t seat = state.has_turn.id;
+    const game::SeatView<N> before = game::seat_view(state, seat);
+    if (last[seat] && *last[seat] != before) memory[seat].follow(*last[seat], before, false);
+    EXPECT_TRUE(remembers_truly(memory[seat], state)) << "seed " << seed;
+    if (!memory[seat].empty()) {
+      ++remembered;
+      check(memory[seat], state);
+    }
+    Action action = Action::yield();
+    if (!rollout_action(state, 0.2, rng, buffer, action)) break;
+    if (state.step(action)) break;
+    last[seat] = game::seat_view(state, seat);
+    memory[seat].follow(before, *last[seat], true);
+  }
+  return remembered;
+}
+
+TEST_P(AgentsByPlayers, TavernMemoryFollowsTheTrueDeck) {
+  std::size_t remembered = 0;
+  for (std::uint64_t seed = 0; seed < 40u; ++seed) {
+    auto none = [](const TavernMemory&, const auto&) {};
+    switch (GetParam()) {
+      case 1:
+        remembered += follow_a_game<1>(seed, none);
+        break;
+      case 2:
+        remembered += follow_a_game<2>(seed, none);
+        break;
+      case 3:
+        remembered += follow_a_game<3>(seed, none);
+        break;
+      case 4:
+        remembered += follow_a_game<4>(seed, none);
+        break;
+    }
+  }
+  EXPECT_GT(remembered, 20u) << "the games should leave something to remember";
+}
+
+// The hidden cards as a sorted multiset: the other hands and the tavern deck.
+template <std::size_t N>
+std::vector<std::size_t> hidden_kinds(const State<N>& state) {
+  std::vector<std::size_t> kinds;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i == state.has_turn.id) continue;
+    for (game::Card card : state.players[i].hand) kinds.push_back(game::card_kind(card));
+  }
+  for (game::Card card : state.table.tavern_deck) kinds.push_back(game::card_kind(card));
+  std::sort(kinds.begin(), kinds.end());
+  return kinds;
+}
+
+TEST(TavernMemory, ReDealsKeepTheRememberedCardsWhereTheyLie) {
+  std::size_t arranged = 0;
+  auto check = [&arranged](const TavernMemory& memory, const auto& state) {
+    const std::size_t seat = state.has_turn.id;
+    for (bool hands_hidden : {true, false}) {
+      util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(arranged);
+      auto world = game::deal_hidden(state, seat, rng);
+      if (!hands_hidden) {  // the other hands seen: only the deck is dealt again
+        for (std::size_t i = 0; i < state.players.size(); ++i) {
+          world.players[i].hand = state.players[i].hand;
+        }
+        world.table.tavern_deck = state.table.tavern_deck;
+        game::Pile& deck = world.table.tavern_deck;
+        util::shuffle(std::span<game::Card>(deck.begin(), deck.end()), rng);
+      }
+      const auto dealt = world;
+      ASSERT_TRUE(arrange_tavern(world, seat, hands_hidden, memory, rng));
+      EXPECT_TRUE(remembers_truly(memory, world));
+      EXPECT_EQ(hidden_kinds(world), hidden_kinds(state));
+      EXPECT_EQ(game::seat_view(world, seat), game::seat_view(state, seat));
+      for (std::size_t i = 0; i < state.players.size(); ++i) {
+        if (!hands_hidden || i == seat) {
+          EXPECT_EQ(world.players[i].hand, dealt.players[i].hand);
+        }
+      }
+      ++arranged;
+    }
+    // A memory of a card the seat holds cannot be kept: the world stays as dealt.
+    if (!state.current_player().hand.empty()) {
+      TavernMemory wrong = memory;
+      wrong.top.push_back(state.current_player().hand[0]);
+      util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(7);
+      auto world = game::deal_hidden(state, seat, rng);
+      const auto dealt = world;
+      EXPECT_FALSE(arrange_tavern(world, seat, true, wrong, rng));
+      EXPECT_EQ(world.table.tavern_deck, dealt.table.tavern_deck);
+    }
+  };
+  for (std::uint64_t seed = 0; seed < 10; ++seed) {
+    follow_a_game<1>(seed, check);
+    follow_a_game<3>(seed, check);
+  }
+  EXPECT_GT(arranged, 10u);
+}
+
+TEST(ISMCTSPlayer, RememberingChangesNothingUntilTheSeatSawTheDeckFilled) {
+  // Until an exact kill or a heal the memory is empty and both settings decide alike.
+  State<1> state = State<1>::create(4);
+  ISMCTSSettings with = budget(100, 3);
+  ISMCTSSettings without = with;
+  without.remember = false;
+  ISMCTSPlayer a(with), b(without);
+  TavernMemory memory;
+  std::optional<game::SeatView<1>> last;
+  for (int move = 0; move < 200; ++move) {
+    const game::SeatView<1> before = game::seat_view(state, 0);
+    const Action chosen = a.play(state);
+    const Action other = b.play(state);
+    if (!memory.empty()) break;
+    ASSERT_EQ(chosen, other) << "move " << move;
+    if (state.step(chosen)) break;
+    memory.follow(before, game::seat_view(state, 0), true);
+  }
+  // A solo game of 200 moves at most: it should have reached a heal or an exact kill.
+  EXPECT_FALSE(memory.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Players, AgentsByPlayers, ::testing::Values(1, 2, 3, 4));

@@ -17,7 +17,8 @@
 // Two facts a seat could remember are treated as hidden, a known simplification: a card
 // killed exactly goes face up on top of the tavern deck, and Hearts move a multiset of discard
 // cards (the pile's shrinkage) under it. A state does not record either, so both join the
-// pooled hidden cards.
+// pooled hidden cards here; a player that follows the game can remember them
+// (agents::TavernMemory).
 
 #include <array>
 #include <bit>

@@ -218,6 +218,11 @@ const Setting kSettings[] = {
      [](const ISMCTSSettings& s) {
        return nb::cast(s.partners == PartnerModel::Heuristic ? "heuristic" : "search");
      }},
+    {"remember", "bool", "True or False",
+     "deal the tavern deck as the seat saw it filled: enemies killed exactly on top, the "
+     "cards Hearts moved at the bottom",
+     [](ISMCTSSettings& s, nb::handle v) { s.remember = read_bool("remember", v); },
+     [](const ISMCTSSettings& s) { return nb::cast(s.remember); }},
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
      "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",
