@@ -72,7 +72,9 @@ struct ISMCTSSettings {
   std::optional<std::uint64_t> iterations;  // iterations per decision, over all threads
   std::size_t threads = 1;
   std::optional<std::uint64_t> seed;  // none: every decision seeded from the system's entropy
-  double exploration = 0.5;           // UCB1 constant on scores scaled to [0, 1]
+  // UCB1 constant on scores scaled to [0, 1]. Chosen on paired deals at 2000 iterations a
+  // decision: 0.2 beat the earlier 0.5 at every player count, solo by most.
+  double exploration = 0.2;
   RolloutPolicy rollout = RolloutPolicy::Heuristic;
   double epsilon = 0.1;  // the heuristic rollout's share of uniformly random moves
   bool widening = true;  // progressive widening and heuristic expansion order
