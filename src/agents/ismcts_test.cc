@@ -315,7 +315,7 @@ std::size_t follow_a_game(std::uint64_t seed, Check check) {
 
 TEST_P(AgentsByPlayers, TavernMemoryFollowsTheTrueDeck) {
   std::size_t remembered = 0;
-  for (std::uint64_t seed = 0; seed < 40u; ++seed) {
+  for (std::uint64_t seed = 0; seed < 40; ++seed) {
     auto none = [](const TavernMemory&, const auto&) {};
     switch (GetParam()) {
       case 1:
@@ -401,7 +401,6 @@ TEST(ISMCTSPlayer, RememberingChangesNothingUntilTheSeatSawTheDeckFilled) {
   without.remember = false;
   ISMCTSPlayer a(with), b(without);
   TavernMemory memory;
-  std::optional<game::SeatView<1>> last;
   for (int move = 0; move < 200; ++move) {
     const game::SeatView<1> before = game::seat_view(state, 0);
     const Action chosen = a.play(state);
