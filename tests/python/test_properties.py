@@ -194,7 +194,9 @@ def test_any_conversion(obj, conversion):
     RAISED.clear()
     try:
         conversion(obj)
-    except (AttributeError, IndexError, NotImplementedError) as error:
+    except (AttributeError, IndexError, NotImplementedError, pickle.PicklingError) as error:
+        # pickle finds a class by its module and name; the fixed classes live in no importable
+        # module, so pickling one is the interpreter's refusal, not the engine's
         assert "vardelic" not in type(error).__module__
     except BaseException as error:  # noqa: B036
         check_outcome(error)
