@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 
 namespace vardelic::agents {
 namespace {
@@ -65,13 +66,27 @@ void diamond_draws(const State<N>& state, unsigned played, unsigned damage, unsi
   }
 }
 
+// What every attack of one state shares, worked out once for all of them.
 template <std::size_t N>
-double attack_score(const State<N>& state, const Action& action) {
-  const Enemy* enemy = state.current_enemy();
+struct AttackContext {
+  explicit AttackContext(const State<N>& state)
+      : enemy(state.current_enemy()),
+        hand_value(state.current_player().total_hand_value()),
+        attack(enemy ? enemy->attack_value() : 0),
+        health(enemy ? enemy->health() : 0) {}
+
+  const Enemy* enemy;
+  int hand_value;
+  int attack;
+  int health;
+};
+
+template <std::size_t N>
+double attack_score(const State<N>& state, const AttackContext<N>& context, const Action& action) {
+  const Enemy* enemy = context.enemy;
   if (enemy == nullptr) return 0.0;  // every attack or yield wins now
-  const game::Player& player = state.current_player();
-  const int hand_value = player.total_hand_value();
-  const int attack = enemy->attack_value();
+  const int hand_value = context.hand_value;
+  const int attack = context.attack;
 
   if (action.kind() == ActionKind::Yield) {
     if (state.times_yielded + 1 >= N || !game::pays_counter_attack(hand_value, attack)) {
@@ -90,7 +105,7 @@ double attack_score(const State<N>& state, const Action& action) {
   const int value = card_value;
   const game::SuitPowers powers = game::suit_powers(cards, enemy);
   const int damage = game::attack_damage(card_value, powers);
-  const int health = enemy->health();
+  const int health = context.health;
 
   double bonus = 0.0;
   if (powers.hearts) {
@@ -145,7 +160,7 @@ double action_score(const State<N>& state, const Action& action) {
     case ActionKind::AnimalCombo:
     case ActionKind::Combo:
     case ActionKind::Yield:
-      return attack_score(state, action);
+      return attack_score(state, AttackContext<N>(state), action);
     case ActionKind::Discard: {
       unsigned diamonds = 0, jesters = 0;
       for (Card c : action.cards()) {
@@ -168,6 +183,22 @@ double action_score(const State<N>& state, const Action& action) {
       return refill_score(state);
   }
   return kLosing;
+}
+
+template <std::size_t N>
+void action_scores(const State<N>& state, std::span<const Action> actions,
+                   std::vector<double>& scores) {
+  scores.resize(actions.size());
+  if (state.action_type.kind != game::ActionType::Kind::PlayCards) {
+    for (std::size_t i = 0; i < actions.size(); ++i) scores[i] = action_score(state, actions[i]);
+    return;
+  }
+  const AttackContext<N> context(state);
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    scores[i] = actions[i].kind() == ActionKind::RefillHand
+                    ? refill_score(state)
+                    : attack_score(state, context, actions[i]);
+  }
 }
 
 template <std::size_t N>
@@ -227,12 +258,17 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
   std::size_t best_index = 0;
   double best = kLosing - 1.0;
   std::size_t refill_index = buffer.size();
+  const bool attacking = state.action_type.kind == game::ActionType::Kind::PlayCards;
+  const std::optional<AttackContext<N>> context =
+      attacking ? std::optional<AttackContext<N>>(state) : std::nullopt;
   for (std::size_t i = 0; i < buffer.size(); ++i) {
     if (buffer[i].kind() == ActionKind::RefillHand) {
       refill_index = i;
       continue;
     }
-    const double score = action_score(state, buffer[i]);
+    // Every listed action of an attack is one (action_score's dispatch, without the repeats).
+    const double score =
+        attacking ? attack_score(state, *context, buffer[i]) : action_score(state, buffer[i]);
     if (score > best) {
       best = score;
       best_index = i;
@@ -248,6 +284,7 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
 
 #define VARDELIC_INSTANTIATE(N)                                                                   \
   template double action_score(const State<N>&, const Action&);                                   \
+  template void action_scores(const State<N>&, std::span<const Action>, std::vector<double>&);    \
   template bool rollout_action(const State<N>&, double, util::ChaCha12Rng&, std::vector<Action>&, \
                                Action&);
 VARDELIC_INSTANTIATE(1)

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "game/action.h"
@@ -24,6 +25,12 @@ inline constexpr double kLosing = -1000.0;
 // The score of one listed action of `state` (any kind). Higher is better.
 template <std::size_t N>
 double action_score(const game::State<N>& state, const game::Action& action);
+
+// action_score of each of `actions`, listed actions of `state`, into `scores` (resized to
+// match): what the attacks of one state share is worked out once.
+template <std::size_t N>
+void action_scores(const game::State<N>& state, std::span<const game::Action> actions,
+                   std::vector<double>& scores);
 
 // The score of discarding the hand positions set in `mask` against an obligation of `amount`:
 // the least value over the amount first, then few cards, then keeping Diamonds and jesters.

@@ -26,6 +26,13 @@ constexpr double kMaxPoints = game::kEnemies;
 
 double scaled(const game::GameResult& result) { return game::points(result) / kMaxPoints; }
 
+// Where the edge keyed `key` is, or would go, among edges sorted by key.
+template <typename Edges>
+auto edge_position(Edges& edges, std::uint64_t key) {
+  return std::lower_bound(edges.begin(), edges.end(), key,
+                          [](const auto& edge, std::uint64_t k) { return edge.key < k; });
+}
+
 unsigned card_code(Card card) {
   return static_cast<unsigned>(card.suit) * 16 + static_cast<unsigned>(card.value) + 1;
 }
@@ -284,17 +291,17 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
       ++nodes_[node].visits;
       const std::uint64_t key = action_key(action);
       auto& edges = nodes_[node].edges;
-      auto edge =
-          std::find_if(edges.begin(), edges.end(), [key](const Edge& e) { return e.key == key; });
+      auto edge = edge_position(edges, key);
       std::optional<std::uint32_t> child;
-      if (edge != edges.end()) {
+      const auto index = static_cast<std::uint32_t>(edge - edges.begin());
+      if (edge != edges.end() && edge->key == key) {
         ++edge->available;
-        path_.emplace_back(node, static_cast<std::uint32_t>(edge - edges.begin()));
+        path_.emplace_back(node, index);
         child = edge->child;
       } else if (nodes_.size() < kMaxNodes) {
         // A new edge is this iteration's expansion: a rollout follows it.
-        edges.push_back(Edge{key, action, static_cast<std::uint32_t>(nodes_.size()), 0, 1, 0.0});
-        path_.emplace_back(node, static_cast<std::uint32_t>(edges.size() - 1));
+        edges.insert(edge, Edge{key, action, static_cast<std::uint32_t>(nodes_.size()), 0, 1, 0.0});
+        path_.emplace_back(node, index);
         nodes_.emplace_back();  // invalidates `edges`
       }
       if (std::optional<game::GameResult> result = world.step(action)) {
@@ -312,8 +319,9 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
     world.append_action_space(actions_);
     std::size_t allowed = actions_.size();
     order_.clear();
+    if (settings_.widening) action_scores(world, std::span<const Action>(actions_), scores_);
     for (std::uint32_t i = 0; i < actions_.size(); ++i) {
-      order_.emplace_back(settings_.widening ? action_score(world, actions_[i]) : 0.0, i);
+      order_.emplace_back(settings_.widening ? scores_[i] : 0.0, i);
     }
     if (settings_.widening) {
       const double width =
@@ -331,9 +339,8 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
     for (std::size_t k = 0; k < allowed; ++k) {
       const std::uint32_t index = order_[k].second;
       const std::uint64_t key = action_key(actions_[index]);
-      auto edge = std::find_if(current.edges.begin(), current.edges.end(),
-                               [key](const Edge& e) { return e.key == key; });
-      if (edge == current.edges.end()) {
+      auto edge = edge_position(current.edges, key);
+      if (edge == current.edges.end() || edge->key != key) {
         // In heuristic order the first untried action is expanded; otherwise one at random
         // (reservoir sampling over the untried ones).
         if (settings_.widening) {
@@ -357,8 +364,10 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
     if (untried < actions_.size() && nodes_.size() < kMaxNodes) {
       const Action action = actions_[untried];
       const auto child = static_cast<std::uint32_t>(nodes_.size());
-      current.edges.push_back(Edge{action_key(action), action, child, 0, 1, 0.0});
-      path_.emplace_back(node, static_cast<std::uint32_t>(current.edges.size() - 1));
+      const std::uint64_t key = action_key(action);
+      const auto edge = edge_position(current.edges, key);
+      path_.emplace_back(node, static_cast<std::uint32_t>(edge - current.edges.begin()));
+      current.edges.insert(edge, Edge{key, action, child, 0, 1, 0.0});
       nodes_.emplace_back();  // invalidates `current`
       if (std::optional<game::GameResult> result = world.step(action)) {
         reward = scaled(*result);
@@ -425,9 +434,8 @@ template <std::size_t N>
 bool ISMCTSTree<N>::reroot(const Action& action) {
   const std::uint64_t key = action_key(action);
   const auto& edges = nodes_[0].edges;
-  auto edge =
-      std::find_if(edges.begin(), edges.end(), [key](const Edge& e) { return e.key == key; });
-  if (edge == edges.end()) {
+  const auto edge = edge_position(edges, key);
+  if (edge == edges.end() || edge->key != key) {
     clear();
     return false;
   }

@@ -143,7 +143,7 @@ class ISMCTSTree {
                        std::optional<std::chrono::steady_clock::time_point> deadline,
                        const TavernMemory* memory = nullptr);
 
-  // The root's edges in creation order.
+  // The root's edges, by action_key.
   std::vector<RootStats> root_stats() const;
   // Visits of the root's edges together (what a re-rooted tree brings along).
   std::uint64_t root_visits() const;
@@ -164,7 +164,7 @@ class ISMCTSTree {
     double reward = 0;  // sum of scaled scores
   };
   struct Node {
-    std::vector<Edge> edges;
+    std::vector<Edge> edges;  // sorted by key
     std::uint32_t visits = 0;
   };
 
@@ -175,6 +175,7 @@ class ISMCTSTree {
   std::vector<Node> nodes_;
   // Scratch space reused by every iteration.
   std::vector<game::Action> actions_;
+  std::vector<double> scores_;
   std::vector<std::pair<double, std::uint32_t>> order_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> path_;
   std::vector<game::Action> rollout_buffer_;

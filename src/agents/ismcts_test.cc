@@ -261,6 +261,64 @@ TEST_P(AgentsByPlayers, RolloutPolicyOnlyPlaysListedActions) {
   });
 }
 
+TEST_P(AgentsByPlayers, BatchScoresAndGreedyRolloutAgreeWithTheScoreOfEachAction) {
+  // action_scores works out once what the attacks of a state share; action_score, one action
+  // at a time, is the reference. The greedy rollout outside discards is its best non-refill
+  // action, the first of equals, unless the refill scores higher or nothing survives.
+  for_each_state([](const auto& start) {
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(4);
+    std::vector<Action> buffer;
+    std::vector<double> scores;
+    auto state = start;
+    for (int step = 0; step < 300; ++step) {
+      const std::vector<Action> space = state.get_action_space();
+      if (space.empty()) break;
+      action_scores(state, std::span<const Action>(space), scores);
+      ASSERT_EQ(scores.size(), space.size());
+      std::size_t best = space.size(), refill = space.size();
+      for (std::size_t i = 0; i < space.size(); ++i) {
+        ASSERT_EQ(scores[i], action_score(state, space[i])) << action_text(space[i]);
+        if (space[i].kind() == game::ActionKind::RefillHand) {
+          refill = i;
+        } else if (best == space.size() || scores[i] > scores[best]) {
+          best = i;
+        }
+      }
+      if (state.action_type.kind != game::ActionType::Kind::Discard) {
+        if (refill < space.size() && (best == space.size() || scores[best] <= kLosing / 2 ||
+                                      scores[refill] > scores[best])) {
+          best = refill;
+        }
+        Action greedy = Action::yield();
+        ASSERT_TRUE(rollout_action(state, 0.0, rng, buffer, greedy));
+        EXPECT_EQ(greedy, space[best]) << action_text(greedy);
+      }
+      // Onwards by the epsilon policy, to reach kills, jesters and refills.
+      Action next = Action::yield();
+      ASSERT_TRUE(rollout_action(state, 0.3, rng, buffer, next));
+      if (state.step(next)) break;
+    }
+  });
+}
+
+TEST_P(AgentsByPlayers, TreeKeepsOneEdgePerActionAtTheRoot) {
+  for_each_state([](const auto& state) {
+    constexpr std::size_t N = std::decay_t<decltype(state)>::kPlayers;
+    if (state.get_action_space().size() < 2) return;
+    ISMCTSSettings settings;
+    ISMCTSTree<N> tree(settings);
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(6);
+    ASSERT_EQ(tree.search(state, rng, 600, std::nullopt), 600u);
+    const std::vector<RootStats> roots = tree.root_stats();
+    std::uint64_t visits = 0;
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      if (i > 0) EXPECT_LT(action_key(roots[i - 1].action), action_key(roots[i].action));
+      visits += roots[i].visits;
+    }
+    EXPECT_EQ(visits, 600u);  // every iteration passes one root edge
+  });
+}
+
 // `memory` says what the true deck holds: its top cards in order, each group as a multiset.
 template <std::size_t N>
 ::testing::AssertionResult remembers_truly(const TavernMemory& memory, const State<N>& state) {
