@@ -25,6 +25,7 @@ class ISMCTSPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
+        branch: str = "none",
         remember: bool = True,
         redeal: str = "hidden",
     ) -> None: ...
@@ -46,6 +47,7 @@ class ClairvoyantPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
+        branch: str = "none",
         remember: bool = True,
         sees: str = "all",
     ) -> None: ...

@@ -313,6 +313,14 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
         break;
       }
       node = *child;
+      if (settings_.branch != Branch::None) {
+        const std::optional<std::uint32_t> seen = outcome(node, world);
+        if (!seen) {
+          reward = rollout(world, rng);
+          break;
+        }
+        node = *seen;
+      }
       continue;
     }
     actions_.clear();
@@ -388,6 +396,14 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
       break;
     }
     node = edge.child;
+    if (settings_.branch != Branch::None) {
+      const std::optional<std::uint32_t> seen = outcome(node, world);
+      if (!seen) {
+        reward = rollout(world, rng);
+        break;
+      }
+      node = *seen;
+    }
   }
   for (const auto& [n, e] : path_) {
     Edge& edge = nodes_[n].edges[e];
@@ -415,6 +431,20 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
 }
 
 template <std::size_t N>
+std::optional<std::uint32_t> ISMCTSTree<N>::outcome(std::uint32_t chance, const State<N>& world) {
+  const game::Enemy* enemy = world.current_enemy();
+  const std::uint64_t key = enemy != nullptr ? card_code(enemy->card()) : 0;
+  auto& edges = nodes_[chance].edges;
+  const auto edge = edge_position(edges, key);
+  if (edge != edges.end() && edge->key == key) return edge->child;
+  if (nodes_.size() >= kMaxNodes) return std::nullopt;
+  const auto child = static_cast<std::uint32_t>(nodes_.size());
+  edges.insert(edge, Edge{key, Action::yield(), child, 0, 0, 0.0});
+  nodes_.emplace_back();
+  return child;
+}
+
+template <std::size_t N>
 std::vector<RootStats> ISMCTSTree<N>::root_stats() const {
   std::vector<RootStats> stats;
   for (const Edge& edge : nodes_[0].edges) {
@@ -431,7 +461,7 @@ std::uint64_t ISMCTSTree<N>::root_visits() const {
 }
 
 template <std::size_t N>
-bool ISMCTSTree<N>::reroot(const Action& action) {
+bool ISMCTSTree<N>::reroot(const Action& action, const State<N>& next) {
   const std::uint64_t key = action_key(action);
   const auto& edges = nodes_[0].edges;
   const auto edge = edge_position(edges, key);
@@ -439,9 +469,18 @@ bool ISMCTSTree<N>::reroot(const Action& action) {
     clear();
     return false;
   }
+  std::uint32_t root = edge->child;
+  if (settings_.branch != Branch::None) {
+    const std::optional<std::uint32_t> seen = outcome(root, next);
+    if (!seen) {
+      clear();
+      return false;
+    }
+    root = *seen;
+  }
   // Copy the subtree breadth first into a fresh vector, renumbering the children.
   std::vector<Node> kept;
-  kept.push_back(std::move(nodes_[edge->child]));
+  kept.push_back(std::move(nodes_[root]));
   for (std::size_t done = 0; done < kept.size(); ++done) {
     // By index: the push_back below may move kept[done].
     for (std::size_t j = 0; j < kept[done].edges.size(); ++j) {

@@ -24,6 +24,10 @@
 //
 // The game is cooperative, so every node maximises the same score whoever moves there.
 //
+// With Branch::Enemy an edge leads to a chance node first, whose children are told apart by the
+// enemy the world faces after the action: a kill reveals the next enemy from a castle order the
+// seat does not know, and the decisions after it differ with that enemy's suit and strength.
+//
 // Progressive widening keeps wide nodes (up to 255 discards) narrow: a node visited n times
 // offers only its ceil(kWideningBase * (n + 1)^kWideningExponent) best-ordered actions.
 //
@@ -66,6 +70,14 @@ enum class PartnerModel : std::uint8_t {
               // the edges it takes still grow the tree below for the observer's later moves
 };
 
+// What the tree tells apart below an action besides the action itself.
+enum class Branch : std::uint8_t {
+  None,   // nothing: one node per sequence of actions, whatever enemy each world dealt next
+  Enemy,  // the enemy the action left to face: after a kill the next one, revealed from a
+          // castle deck whose order the seat does not know, so the decisions below are made
+          // for each enemy apart instead of for all of them at once
+};
+
 // The settings of a search; the player validates them (ISMCTSPlayer::validate).
 struct ISMCTSSettings {
   std::optional<double> time_ms;            // wall time per decision
@@ -81,7 +93,8 @@ struct ISMCTSSettings {
   bool reuse = true;     // keep the subtree of the action played for the next decision
   Redeal redeal = Redeal::Hidden;
   PartnerModel partners = PartnerModel::Search;
-  bool remember = true;  // deal the tavern deck as the seat's TavernMemory says
+  bool remember = true;          // deal the tavern deck as the seat's TavernMemory says
+  Branch branch = Branch::None;  // chance nodes for the enemy revealed by a kill
 };
 
 // What a seat can remember of the tavern deck that no single state shows (game/information.h
@@ -150,7 +163,8 @@ class ISMCTSTree {
 
   // Makes the child reached by `action` the root, dropping the rest; without such a child the
   // tree is emptied. Returns whether a child was kept.
-  bool reroot(const game::Action& action);
+  // With settings.branch, `next` (the state the action led to) picks the branch.
+  bool reroot(const game::Action& action, const game::State<N>& next);
   void clear();
   std::size_t node_count() const { return nodes_.size(); }
 
@@ -167,6 +181,11 @@ class ISMCTSTree {
     std::vector<Edge> edges;  // sorted by key
     std::uint32_t visits = 0;
   };
+
+  // With Branch::Enemy every edge's child is a chance node whose edges, keyed by the enemy's
+  // card, lead to the decision nodes. Returns the decision node for `world`'s enemy below
+  // `chance`, added when new; none when the tree is full.
+  std::optional<std::uint32_t> outcome(std::uint32_t chance, const game::State<N>& world);
 
   void iterate(const game::State<N>& root, util::ChaCha12Rng& rng, const TavernMemory* memory);
   double rollout(game::State<N>& world, util::ChaCha12Rng& rng);

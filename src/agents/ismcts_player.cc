@@ -69,7 +69,7 @@ game::Action ISMCTSPlayer::play(const game::State<N>& state) {
         followed = true;
       }
       if (settings_.reuse && next) {
-        for (ISMCTSTree<N>& tree : memory.trees) tree.reroot(*memory.last_action);
+        for (ISMCTSTree<N>& tree : memory.trees) tree.reroot(*memory.last_action, state);
         reused = true;
       }
     }

@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -133,12 +134,15 @@ TEST_P(AgentsByPlayers, DecisionsAreLegalAndRankingsComplete) {
 
 TEST_P(AgentsByPlayers, DecisionIgnoresHowHiddenCardsLie) {
   for_each_state([](const auto& state) {
-    for (auto [redeal, partners] : {std::pair{Redeal::Hidden, PartnerModel::Search},
-                                    std::pair{Redeal::Pooled, PartnerModel::Search},
-                                    std::pair{Redeal::Hidden, PartnerModel::Heuristic}}) {
+    for (auto [redeal, partners, branch] :
+         {std::tuple{Redeal::Hidden, PartnerModel::Search, Branch::None},
+          std::tuple{Redeal::Pooled, PartnerModel::Search, Branch::None},
+          std::tuple{Redeal::Hidden, PartnerModel::Heuristic, Branch::None},
+          std::tuple{Redeal::Hidden, PartnerModel::Search, Branch::Enemy}}) {
       ISMCTSSettings s = budget(150, 11);
       s.redeal = redeal;
       s.partners = partners;
+      s.branch = branch;
       ISMCTSPlayer a(s);
       const Action chosen = a.play(state);
       for (std::uint64_t seed : {99u, 100u}) {
@@ -525,6 +529,53 @@ TEST(ISMCTSPlayer, ReusesTheSubtreeOfItsOwnMoveOnly) {
   // A state that is not what the last action led to starts from an empty tree.
   player.play(midgame<1>(6, 3));
   EXPECT_EQ(player.last_decision().reused_visits, 0u);
+}
+
+TEST(ISMCTSTree, BranchesAKillByTheEnemyItReveals) {
+  // Solo against a Jack of Clubs worn down to 5: ♥5 kills it exactly and the turn goes on
+  // against whichever Queen lies next, an order the seat does not know. With Branch::Enemy
+  // the kill's visits are split between the Queens; without, every Queen shares them all.
+  State<1> state = testing::bare_state<1>("CJ", "SQ HQ DQ");
+  state.table.castle_deck.back().take_damage(15);
+  state.players[0].hand = hand("H5 S2 D3 C4 S6 H7 D8 C9");
+  const Action kill = Action::play(testing::card("H5"));
+  State<1> after = state;
+  ASSERT_FALSE(after.step(kill));
+  ASSERT_EQ(after.has_turn.id, 0u);
+  for (Branch branch : {Branch::None, Branch::Enemy}) {
+    ISMCTSSettings s;
+    s.branch = branch;
+    ISMCTSTree<1> tree(s);
+    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(2);
+    tree.search(state, rng, 600, std::nullopt);
+    std::uint64_t kills = 0;
+    for (const RootStats& root : tree.root_stats()) {
+      if (root.action == kill) kills = root.visits;
+    }
+    ASSERT_GT(kills, 30u) << "the search should try the exact kill";
+    std::uint64_t below = 0;
+    for (const char* queen : {"SQ", "HQ", "DQ"}) {
+      State<1> next = after;
+      auto& castle = next.table.castle_deck;
+      const auto it = std::find_if(castle.begin(), castle.end(), [&](const game::Enemy& e) {
+        return e.card() == testing::card(queen);
+      });
+      ASSERT_NE(it, castle.end());
+      std::iter_swap(it, castle.end() - 1);
+      ISMCTSTree<1> kept = tree;
+      ASSERT_TRUE(kept.reroot(kill, next));
+      if (branch == Branch::Enemy) {
+        EXPECT_GT(kept.root_visits(), 0u) << queen;
+        EXPECT_LT(kept.root_visits(), kills / 2) << queen;
+        below += kept.root_visits();
+      } else {
+        EXPECT_GE(kept.root_visits() + 1, kills) << queen;
+      }
+    }
+    // Each visit of the kill went on below one Queen, less those that added a node there.
+    if (branch == Branch::Enemy) EXPECT_LE(below, kills);
+    if (branch == Branch::Enemy) EXPECT_GE(below + 3, kills);
+  }
 }
 
 TEST(ISMCTSPlayer, RefusesUnusableSettings) {

@@ -74,6 +74,7 @@ def test_clairvoyant_beats_random_play_on_a_few_deals():
         ("Clairvoyant(time_ms=20)", ClairvoyantSeat((("time_ms", 20.0),))),
         ("ismcts(redeal=Pooled)", ISMCTSSeat((("redeal", "pooled"),))),
         ("ismcts(partners=Heuristic)", ISMCTSSeat((("partners", "heuristic"),))),
+        ("ismcts(branch=Enemy)", ISMCTSSeat((("branch", "enemy"),))),
         (
             "clairvoyant(sees=Hands,iterations=9)",
             ClairvoyantSeat((("iterations", 9), ("sees", "hands"))),
@@ -95,6 +96,7 @@ def test_seats_parse_and_round_trip(text, seat):
         ("clairvoyant(depth=2)", "unknown ismcts setting"),
         ("ismcts(redeal=never)", "redeal must be 'hidden' or 'pooled'"),
         ("ismcts(partners=oracle)", "partners must be 'search' or 'heuristic'"),
+        ("ismcts(branch=hand)", "branch must be 'none' or 'enemy'"),
         ("clairvoyant(sees=deck)", "must be all or hands"),
         ("clairvoyant(sees=all,sees=hands)", "given twice"),
         ("ismcts(sees=hands)", "unknown ismcts setting"),

@@ -23,6 +23,7 @@ using namespace nb::literals;
 
 namespace {
 
+using vardelic::agents::Branch;
 using vardelic::agents::ISMCTSPlayer;
 using vardelic::agents::ISMCTSSettings;
 using vardelic::agents::PartnerModel;
@@ -217,6 +218,23 @@ const Setting kSettings[] = {
      },
      [](const ISMCTSSettings& s) {
        return nb::cast(s.partners == PartnerModel::Heuristic ? "heuristic" : "search");
+     }},
+    {"branch", "str", "'none' or 'enemy'",
+     "'enemy': below every action the tree tells apart the enemies a kill may reveal, so the "
+     "seat's later decisions are made for each of them apart",
+     [](ISMCTSSettings& s, nb::handle v) {
+       if (!PyUnicode_Check(v.ptr())) refuse("branch", "a str", v);
+       const std::string name = nb::cast<std::string>(v);
+       if (name == "none") {
+         s.branch = Branch::None;
+       } else if (name == "enemy") {
+         s.branch = Branch::Enemy;
+       } else {
+         throw nb::value_error(("branch must be 'none' or 'enemy', not '" + name + "'").c_str());
+       }
+     },
+     [](const ISMCTSSettings& s) {
+       return nb::cast(s.branch == Branch::Enemy ? "enemy" : "none");
      }},
     {"remember", "bool", "True or False",
      "deal the tavern deck as the seat saw it filled: enemies killed exactly on top, the "
