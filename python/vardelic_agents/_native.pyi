@@ -25,7 +25,7 @@ class ISMCTSPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
-        branch: str = "none",
+        branch: str = "enemy",
         remember: bool = True,
         redeal: str = "hidden",
     ) -> None: ...
@@ -47,7 +47,7 @@ class ClairvoyantPlayer:
         widening: bool = True,
         reuse: bool = True,
         partners: str = "search",
-        branch: str = "none",
+        branch: str = "enemy",
         remember: bool = True,
         sees: str = "all",
     ) -> None: ...

@@ -313,13 +313,9 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
         break;
       }
       node = *child;
-      if (settings_.branch != Branch::None) {
-        const std::optional<std::uint32_t> seen = outcome(node, world);
-        if (!seen) {
-          reward = rollout(world, rng);
-          break;
-        }
-        node = *seen;
+      if (!enter_outcome(node, world)) {
+        reward = rollout(world, rng);  // the tree is full
+        break;
       }
       continue;
     }
@@ -396,13 +392,9 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
       break;
     }
     node = edge.child;
-    if (settings_.branch != Branch::None) {
-      const std::optional<std::uint32_t> seen = outcome(node, world);
-      if (!seen) {
-        reward = rollout(world, rng);
-        break;
-      }
-      node = *seen;
+    if (!enter_outcome(node, world)) {
+      reward = rollout(world, rng);  // the tree is full
+      break;
     }
   }
   for (const auto& [n, e] : path_) {
@@ -442,6 +434,14 @@ std::optional<std::uint32_t> ISMCTSTree<N>::outcome(std::uint32_t chance, const 
   edges.insert(edge, Edge{key, Action::yield(), child, 0, 0, 0.0});
   nodes_.emplace_back();
   return child;
+}
+
+template <std::size_t N>
+bool ISMCTSTree<N>::enter_outcome(std::uint32_t& node, const State<N>& world) {
+  if (settings_.branch == Branch::None) return true;
+  const std::optional<std::uint32_t> seen = outcome(node, world);
+  if (seen) node = *seen;
+  return seen.has_value();
 }
 
 template <std::size_t N>

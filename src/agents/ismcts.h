@@ -93,8 +93,10 @@ struct ISMCTSSettings {
   bool reuse = true;     // keep the subtree of the action played for the next decision
   Redeal redeal = Redeal::Hidden;
   PartnerModel partners = PartnerModel::Search;
-  bool remember = true;          // deal the tavern deck as the seat's TavernMemory says
-  Branch branch = Branch::None;  // chance nodes for the enemy revealed by a kill
+  bool remember = true;  // deal the tavern deck as the seat's TavernMemory says
+  // Chance nodes for the enemy a kill reveals. Chosen on paired deals at 2000 iterations a
+  // decision: with two to four players it gained +0.11, +0.16 and +0.01 points over 600 deals.
+  Branch branch = Branch::Enemy;
 };
 
 // What a seat can remember of the tavern deck that no single state shows (game/information.h
@@ -186,6 +188,9 @@ class ISMCTSTree {
   // card, lead to the decision nodes. Returns the decision node for `world`'s enemy below
   // `chance`, added when new; none when the tree is full.
   std::optional<std::uint32_t> outcome(std::uint32_t chance, const game::State<N>& world);
+  // Moves `node`, an edge's child, on to the decision node for `world` (itself without
+  // branching); false when the tree is full.
+  bool enter_outcome(std::uint32_t& node, const game::State<N>& world);
 
   void iterate(const game::State<N>& root, util::ChaCha12Rng& rng, const TavernMemory* memory);
   double rollout(game::State<N>& world, util::ChaCha12Rng& rng);

@@ -38,7 +38,8 @@ struct DecisionInfo {
 // seed and one thread, the same sequence of states gives the same actions (under an iteration
 // budget; a time budget runs as many iterations as the clock allows). With reuse on it keeps,
 // between two calls, the subtree below the action it played; the next call uses it when its
-// state is what that action led to (seen from the same player), and drops it otherwise.
+// state is what that action led to (seen from the same player), and drops it otherwise. With
+// Branch::Enemy it keeps only the branch of the enemy that the state shows.
 //
 // Not thread-safe: one decision at a time. Worker threads live only inside play.
 class ISMCTSPlayer {

@@ -221,7 +221,8 @@ const Setting kSettings[] = {
      }},
     {"branch", "str", "'none' or 'enemy'",
      "'enemy': below every action the tree tells apart the enemies a kill may reveal, so the "
-     "seat's later decisions are made for each of them apart",
+     "seat's later decisions are made for each of them apart; 'none': one node for them all "
+     "(the earlier tree)",
      [](ISMCTSSettings& s, nb::handle v) {
        if (!PyUnicode_Check(v.ptr())) refuse("branch", "a str", v);
        const std::string name = nb::cast<std::string>(v);
