@@ -470,13 +470,9 @@ bool ISMCTSTree<N>::reroot(const Action& action, const State<N>& next) {
     return false;
   }
   std::uint32_t root = edge->child;
-  if (settings_.branch != Branch::None) {
-    const std::optional<std::uint32_t> seen = outcome(root, next);
-    if (!seen) {
-      clear();
-      return false;
-    }
-    root = *seen;
+  if (!enter_outcome(root, next)) {
+    clear();
+    return false;
   }
   // Copy the subtree breadth first into a fresh vector, renumbering the children.
   std::vector<Node> kept;
