@@ -185,20 +185,40 @@ double action_score(const State<N>& state, const Action& action) {
   return kLosing;
 }
 
+namespace {
+
+// Scores the actions of one state as action_score does, with what its attacks share worked
+// out once for all of them.
+template <std::size_t N>
+class StateScorer {
+ public:
+  explicit StateScorer(const State<N>& state)
+      : state_(state),
+        context_(state.action_type.kind == game::ActionType::Kind::PlayCards
+                     ? std::optional<AttackContext<N>>(state)
+                     : std::nullopt) {}
+
+  double operator()(const Action& action) const {
+    // Every listed action of an attack is one but the refill (action_score's dispatch).
+    if (context_ && action.kind() != ActionKind::RefillHand) {
+      return attack_score(state_, *context_, action);
+    }
+    return action_score(state_, action);
+  }
+
+ private:
+  const State<N>& state_;
+  std::optional<AttackContext<N>> context_;
+};
+
+}  // namespace
+
 template <std::size_t N>
 void action_scores(const State<N>& state, std::span<const Action> actions,
                    std::vector<double>& scores) {
+  const StateScorer<N> score(state);
   scores.resize(actions.size());
-  if (state.action_type.kind != game::ActionType::Kind::PlayCards) {
-    for (std::size_t i = 0; i < actions.size(); ++i) scores[i] = action_score(state, actions[i]);
-    return;
-  }
-  const AttackContext<N> context(state);
-  for (std::size_t i = 0; i < actions.size(); ++i) {
-    scores[i] = actions[i].kind() == ActionKind::RefillHand
-                    ? refill_score(state)
-                    : attack_score(state, context, actions[i]);
-  }
+  for (std::size_t i = 0; i < actions.size(); ++i) scores[i] = score(actions[i]);
 }
 
 template <std::size_t N>
@@ -258,17 +278,13 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
   std::size_t best_index = 0;
   double best = kLosing - 1.0;
   std::size_t refill_index = buffer.size();
-  const bool attacking = state.action_type.kind == game::ActionType::Kind::PlayCards;
-  const std::optional<AttackContext<N>> context =
-      attacking ? std::optional<AttackContext<N>>(state) : std::nullopt;
+  const StateScorer<N> score_of(state);
   for (std::size_t i = 0; i < buffer.size(); ++i) {
     if (buffer[i].kind() == ActionKind::RefillHand) {
       refill_index = i;
       continue;
     }
-    // Every listed action of an attack is one (action_score's dispatch, without the repeats).
-    const double score =
-        attacking ? attack_score(state, *context, buffer[i]) : action_score(state, buffer[i]);
+    const double score = score_of(buffer[i]);
     if (score > best) {
       best = score;
       best_index = i;
