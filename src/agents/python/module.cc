@@ -14,6 +14,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "agents/ismcts_player.h"
 #include "python/capsule/nanobind_shared.h"
@@ -144,6 +145,40 @@ std::size_t read_threads(nb::handle value) {
 
 nb::object none_or(const auto& value) { return value ? nb::cast(*value) : nb::none(); }
 
+// A setting that takes one of a few names, each standing for a value of E.
+template <class E>
+using Choices = std::pair<const char*, E>[2];
+
+constexpr Choices<RolloutPolicy> kRollouts = {{"heuristic", RolloutPolicy::Heuristic},
+                                              {"random", RolloutPolicy::Random}};
+constexpr Choices<PartnerModel> kPartners = {{"search", PartnerModel::Search},
+                                             {"heuristic", PartnerModel::Heuristic}};
+constexpr Choices<Branch> kBranches = {{"none", Branch::None}, {"enemy", Branch::Enemy}};
+constexpr Choices<Redeal> kRedeals = {{"hidden", Redeal::Hidden}, {"pooled", Redeal::Pooled}};
+constexpr Choices<Redeal> kSees = {{"all", Redeal::None}, {"hands", Redeal::Decks}};
+
+template <class E>
+E read_choice(const char* name, nb::handle value, const Choices<E>& choices) {
+  if (!PyUnicode_Check(value.ptr())) refuse(name, "a str", value);
+  const std::string text = nb::cast<std::string>(value);
+  for (const auto& [choice, meaning] : choices) {
+    if (text == choice) return meaning;
+  }
+  throw nb::value_error((std::string(name) + " must be '" + choices[0].first + "' or '" +
+                         choices[1].first + "', not '" + text + "'")
+                            .c_str());
+}
+
+// The name of `meaning`; the first choice's for a value no choice names (a clairvoyant's
+// redeal, which `sees` reads instead).
+template <class E>
+nb::object choice_name(E meaning, const Choices<E>& choices) {
+  for (const auto& [choice, e] : choices) {
+    if (e == meaning) return nb::cast(choice);
+  }
+  return nb::cast(choices[0].first);
+}
+
 struct Setting {
   const char* name;
   const char* type;   // as the signature writes it
@@ -177,21 +212,8 @@ const Setting kSettings[] = {
      [](ISMCTSSettings& s, nb::handle v) { s.exploration = read_float("exploration", v); },
      [](const ISMCTSSettings& s) { return nb::cast(s.exploration); }},
     {"rollout", "str", "'heuristic' or 'random'", "the rollout policy",
-     [](ISMCTSSettings& s, nb::handle v) {
-       if (!PyUnicode_Check(v.ptr())) refuse("rollout", "a str", v);
-       const std::string name = nb::cast<std::string>(v);
-       if (name == "heuristic") {
-         s.rollout = RolloutPolicy::Heuristic;
-       } else if (name == "random") {
-         s.rollout = RolloutPolicy::Random;
-       } else {
-         throw nb::value_error(
-             ("rollout must be 'heuristic' or 'random', not '" + name + "'").c_str());
-       }
-     },
-     [](const ISMCTSSettings& s) {
-       return nb::cast(s.rollout == RolloutPolicy::Heuristic ? "heuristic" : "random");
-     }},
+     [](ISMCTSSettings& s, nb::handle v) { s.rollout = read_choice("rollout", v, kRollouts); },
+     [](const ISMCTSSettings& s) { return choice_name(s.rollout, kRollouts); }},
     {"epsilon", "float", "0 to 1", "share of uniformly random moves in heuristic rollouts",
      [](ISMCTSSettings& s, nb::handle v) { s.epsilon = read_float("epsilon", v); },
      [](const ISMCTSSettings& s) { return nb::cast(s.epsilon); }},
@@ -204,39 +226,14 @@ const Setting kSettings[] = {
     {"partners", "str", "'search' or 'heuristic'",
      "how the tree moves for the other seats: 'search' as for its own seat, 'heuristic' by "
      "the rollout policy",
-     [](ISMCTSSettings& s, nb::handle v) {
-       if (!PyUnicode_Check(v.ptr())) refuse("partners", "a str", v);
-       const std::string name = nb::cast<std::string>(v);
-       if (name == "search") {
-         s.partners = PartnerModel::Search;
-       } else if (name == "heuristic") {
-         s.partners = PartnerModel::Heuristic;
-       } else {
-         throw nb::value_error(
-             ("partners must be 'search' or 'heuristic', not '" + name + "'").c_str());
-       }
-     },
-     [](const ISMCTSSettings& s) {
-       return nb::cast(s.partners == PartnerModel::Heuristic ? "heuristic" : "search");
-     }},
+     [](ISMCTSSettings& s, nb::handle v) { s.partners = read_choice("partners", v, kPartners); },
+     [](const ISMCTSSettings& s) { return choice_name(s.partners, kPartners); }},
     {"branch", "str", "'none' or 'enemy'",
      "'enemy': below every action the tree tells apart the enemies a kill may reveal, so the "
      "seat's later decisions are made for each of them apart; 'none': one node for them all "
      "(the earlier tree)",
-     [](ISMCTSSettings& s, nb::handle v) {
-       if (!PyUnicode_Check(v.ptr())) refuse("branch", "a str", v);
-       const std::string name = nb::cast<std::string>(v);
-       if (name == "none") {
-         s.branch = Branch::None;
-       } else if (name == "enemy") {
-         s.branch = Branch::Enemy;
-       } else {
-         throw nb::value_error(("branch must be 'none' or 'enemy', not '" + name + "'").c_str());
-       }
-     },
-     [](const ISMCTSSettings& s) {
-       return nb::cast(s.branch == Branch::Enemy ? "enemy" : "none");
-     }},
+     [](ISMCTSSettings& s, nb::handle v) { s.branch = read_choice("branch", v, kBranches); },
+     [](const ISMCTSSettings& s) { return choice_name(s.branch, kBranches); }},
     {"remember", "bool", "True or False",
      "deal the tavern deck as the seat saw it filled: enemies killed exactly on top, the "
      "cards Hearts moved at the bottom",
@@ -245,36 +242,14 @@ const Setting kSettings[] = {
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
      "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",
-     [](ISMCTSSettings& s, nb::handle v) {
-       if (!PyUnicode_Check(v.ptr())) refuse("redeal", "a str", v);
-       const std::string name = nb::cast<std::string>(v);
-       if (name == "hidden") {
-         s.redeal = Redeal::Hidden;
-       } else if (name == "pooled") {
-         s.redeal = Redeal::Pooled;
-       } else {
-         throw nb::value_error(("redeal must be 'hidden' or 'pooled', not '" + name + "'").c_str());
-       }
-     },
-     [](const ISMCTSSettings& s) {
-       return nb::cast(s.redeal == Redeal::Pooled ? "pooled" : "hidden");
-     },
+     [](ISMCTSSettings& s, nb::handle v) { s.redeal = read_choice("redeal", v, kRedeals); },
+     [](const ISMCTSSettings& s) { return choice_name(s.redeal, kRedeals); },
      Setting::Takes::Honest},
     {"sees", "str", "'all' or 'hands'",
      "'all': every card; 'hands': the other players' hands only, the decks and the rules' seed "
      "dealt again (what knowing the partners' hands is worth)",
-     [](ISMCTSSettings& s, nb::handle v) {
-       if (!PyUnicode_Check(v.ptr())) refuse("sees", "a str", v);
-       const std::string name = nb::cast<std::string>(v);
-       if (name == "all") {
-         s.redeal = Redeal::None;
-       } else if (name == "hands") {
-         s.redeal = Redeal::Decks;
-       } else {
-         throw nb::value_error(("sees must be 'all' or 'hands', not '" + name + "'").c_str());
-       }
-     },
-     [](const ISMCTSSettings& s) { return nb::cast(s.redeal == Redeal::Decks ? "hands" : "all"); },
+     [](ISMCTSSettings& s, nb::handle v) { s.redeal = read_choice("sees", v, kSees); },
+     [](const ISMCTSSettings& s) { return choice_name(s.redeal, kSees); },
      Setting::Takes::Clairvoyant},
 };
 
