@@ -145,7 +145,7 @@ std::size_t read_threads(nb::handle value) {
 
 nb::object none_or(const auto& value) { return value ? nb::cast(*value) : nb::none(); }
 
-// A setting that takes one of a few names, each standing for a value of E.
+// A setting that takes one of two names, each standing for a value of E.
 template <class E>
 using Choices = std::pair<const char*, E>[2];
 
