@@ -135,10 +135,15 @@ class BadSequence:
 
 
 class Shrinking(list):
-    """A list that loses its last element whenever one is read."""
+    """A list that loses its last element whenever one is read; reading past its shrunk end
+    raises its own IndexError, recorded like any other hostile exception."""
 
     def __getitem__(self, index):
-        value = list.__getitem__(self, index)
+        try:
+            value = list.__getitem__(self, index)
+        except IndexError as error:
+            RAISED.append(error)
+            raise
         if len(self):
             self.pop()
         return value
