@@ -27,6 +27,7 @@ class ISMCTSPlayer:
         partners: str = "search",
         branch: str = "enemy",
         remember: bool = True,
+        horizon: int | None = None,
         redeal: str = "hidden",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...
@@ -49,6 +50,7 @@ class ClairvoyantPlayer:
         partners: str = "search",
         branch: str = "enemy",
         remember: bool = True,
+        horizon: int | None = None,
         sees: str = "all",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...

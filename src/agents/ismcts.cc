@@ -7,6 +7,7 @@
 #include <limits>
 #include <span>
 
+#include "agents/evaluation.h"
 #include "agents/heuristics.h"
 #include "game/information.h"
 
@@ -407,7 +408,11 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
 template <std::size_t N>
 double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
   Action action = Action::yield();
+  const unsigned stop = settings_.horizon ? world.level + *settings_.horizon : game::kEnemies;
   for (std::size_t step = 0; step < kMaxRolloutSteps; ++step) {
+    if (world.level >= stop && world.level < game::kEnemies) {
+      return fitted_points(world) / kMaxPoints;
+    }
     if (std::optional<game::GameResult> stuck = game::stuck_result(world)) return scaled(*stuck);
     if (settings_.rollout == RolloutPolicy::Heuristic) {
       if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) break;

@@ -14,7 +14,9 @@
 //      UCB1 with availability counts: an edge's exploration term uses the number of times it was
 //      available, not its parent's visits, because the legal actions change from world to world;
 //   3. adds the first untried legal action of the node it stops at (in heuristic order, or at
-//      random without ordering), then plays the world to its end with the rollout policy;
+//      random without ordering), then plays the world to its end with the rollout policy, or
+//      with a horizon until that many more enemies fell, and takes fitted_points
+//      (evaluation.h) for the rest;
 //   4. backs the points (game::points: enemies defeated, 12 for a win, scaled to [0, 1]) up the
 //      path.
 //
@@ -98,6 +100,10 @@ struct ISMCTSSettings {
   // decision: +0.31 points solo (300 deals), +0.11, +0.16 and +0.01 with two to four players
   // (600 deals each).
   Branch branch = Branch::Enemy;
+  // Rollouts stop once they defeated this many enemies (1 to 11) and score the world by
+  // fitted_points: beyond the next kill a rollout's points are mostly the luck of the deal,
+  // and playing them out costs most of it. None: every rollout plays to the end.
+  std::optional<unsigned> horizon;
 };
 
 // What a seat can remember of the tavern deck that no single state shows (game/information.h

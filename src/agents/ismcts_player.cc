@@ -34,6 +34,9 @@ std::string ISMCTSPlayer::validate(const ISMCTSSettings& s) {
     return "exploration must be a number of 0 or more";
   }
   if (!(s.epsilon >= 0 && s.epsilon <= 1)) return "epsilon must be between 0 and 1";
+  if (s.horizon && (*s.horizon < 1 || *s.horizon >= game::kEnemies)) {
+    return "horizon must be between 1 and 11, or None";
+  }
   return {};
 }
 

@@ -119,14 +119,17 @@ TEST_P(AgentsByPlayers, DecisionsAreLegalAndRankingsComplete) {
   for_each_state([](const auto& state) {
     for (PartnerModel partners : {PartnerModel::Search, PartnerModel::Heuristic}) {
       for (bool widening : {true, false}) {
-        ISMCTSSettings s = budget(120, 5);
-        s.widening = widening;
-        s.reuse = false;
-        s.partners = partners;
-        ISMCTSPlayer player(s);
-        const Action chosen = player.play(state);
-        expect_sound_ranking(player, state, chosen, 120);
-        EXPECT_EQ(player.last_decision().reused_visits, 0u);
+        for (std::optional<unsigned> horizon : {std::optional<unsigned>{}, std::optional(1u)}) {
+          ISMCTSSettings s = budget(120, 5);
+          s.widening = widening;
+          s.reuse = false;
+          s.partners = partners;
+          s.horizon = horizon;
+          ISMCTSPlayer player(s);
+          const Action chosen = player.play(state);
+          expect_sound_ranking(player, state, chosen, 120);
+          EXPECT_EQ(player.last_decision().reused_visits, 0u);
+        }
       }
     }
   });
@@ -479,8 +482,10 @@ TEST(ISMCTSPlayer, RememberingChangesNothingUntilTheSeatSawTheDeckFilled) {
 INSTANTIATE_TEST_SUITE_P(Players, AgentsByPlayers, ::testing::Values(1, 2, 3, 4));
 
 TEST(ISMCTSPlayer, SeededPlayersRepeatAWholeGame) {
-  auto game = [](std::uint64_t player_seed) {
-    ISMCTSPlayer player(budget(100, player_seed));
+  auto game = [](std::uint64_t player_seed, std::optional<unsigned> horizon = std::nullopt) {
+    ISMCTSSettings s = budget(100, player_seed);
+    s.horizon = horizon;
+    ISMCTSPlayer player(s);
     State<2> state = State<2>::create(21);
     std::vector<Action> played;
     while (!state.get_action_space().empty() && played.size() < 300) {
@@ -492,6 +497,9 @@ TEST(ISMCTSPlayer, SeededPlayersRepeatAWholeGame) {
   const std::vector<Action> first = game(4);
   EXPECT_GT(first.size(), 3u);
   EXPECT_EQ(game(4), first);
+  const std::vector<Action> cut = game(4, 1);
+  EXPECT_GT(cut.size(), 3u);
+  EXPECT_EQ(game(4, 1), cut);
 }
 
 TEST(ISMCTSPlayer, IterationBudgetIsExactAndTimeBudgetHolds) {
@@ -591,6 +599,8 @@ TEST(ISMCTSPlayer, RefusesUnusableSettings) {
       {[](ISMCTSSettings& s) { s.threads = 257; }, "threads must be between 1 and 256"},
       {[](ISMCTSSettings& s) { s.exploration = -1; }, "exploration must be"},
       {[](ISMCTSSettings& s) { s.epsilon = 1.5; }, "epsilon must be between 0 and 1"},
+      {[](ISMCTSSettings& s) { s.horizon = 0; }, "horizon must be between 1 and 11"},
+      {[](ISMCTSSettings& s) { s.horizon = 12; }, "horizon must be between 1 and 11"},
   };
   for (const Case& c : cases) {
     ISMCTSSettings s;

@@ -97,6 +97,10 @@ def test_time_budget_bounds_a_decision(solo_state):
         ({"exploration": -0.1}, ValueError, "exploration must be"),
         ({"epsilon": 2}, ValueError, "epsilon must be between 0 and 1"),
         ({"rollout": "greedy"}, ValueError, "rollout must be 'heuristic' or 'random'"),
+        ({"horizon": 0}, ValueError, "horizon must be at least 1"),
+        ({"horizon": 12}, ValueError, "horizon must be between 1 and 11, or None"),
+        ({"horizon": 2**70}, ValueError, "horizon must be between 0 and"),
+        ({"horizon": 1.5}, TypeError, "horizon must be an int"),
         ({"widening": 1}, TypeError, "incompatible function arguments"),
         ({"budget": 3}, TypeError, "incompatible function arguments"),
     ],
@@ -153,6 +157,7 @@ def test_search_beats_random_play_on_a_few_deals():
         ("ismcts()", ()),
         ("ISMCTS(time_ms=20)", (("time_ms", 20.0),)),
         ("ismcts(threads=2, iterations=5000)", (("iterations", 5000), ("threads", 2))),
+        ("ismcts(horizon=2,time_ms=20)", (("time_ms", 20.0), ("horizon", 2))),
         (
             "ismcts(rollout=Random,widening=off,reuse=true,epsilon=0,seed=4)",
             (
@@ -194,6 +199,7 @@ def test_unreadable_ismcts_seats_are_refused(text, message):
         ("ismcts(iterations=0)", "iterations must be at least 1"),
         ("ismcts(rollout=greedy)", "rollout must be"),
         ("ismcts(threads=0)", "threads must be at least 1"),
+        ("ismcts(horizon=40)", "horizon must be between 1 and 11"),
     ],
 )
 def test_settings_the_player_refuses_are_refused_before_any_game(text, message):

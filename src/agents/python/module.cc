@@ -189,7 +189,8 @@ struct Setting {
   enum class Takes : std::uint8_t { Both, Honest, Clairvoyant } takes = Takes::Both;
 };
 
-static_assert(ISMCTSPlayer::kMaxThreads == 256 && ISMCTSPlayer::kDefaultIterations == 2000,
+static_assert(ISMCTSPlayer::kMaxThreads == 256 && ISMCTSPlayer::kDefaultIterations == 2000 &&
+                  vardelic::game::kEnemies == 12,
               "the help texts below name these numbers");
 
 const Setting kSettings[] = {
@@ -239,6 +240,17 @@ const Setting kSettings[] = {
      "cards Hearts moved at the bottom",
      [](ISMCTSSettings& s, nb::handle v) { s.remember = read_bool("remember", v); },
      [](const ISMCTSSettings& s) { return nb::cast(s.remember); }},
+    {"horizon", "int | None", "1 to 11, or None",
+     "rollouts stop after defeating this many enemies and score the position by a fitted "
+     "estimate; None: rollouts play to the end",
+     [](ISMCTSSettings& s, nb::handle v) {
+       // Above 11: kept out of range for ISMCTSPlayer's own check.
+       const auto h = read_count("horizon", v);
+       s.horizon = h ? std::optional<unsigned>(static_cast<unsigned>(
+                           std::min<std::uint64_t>(*h, vardelic::game::kEnemies)))
+                     : std::nullopt;
+     },
+     [](const ISMCTSSettings& s) { return none_or(s.horizon); }},
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
      "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",

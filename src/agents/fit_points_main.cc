@@ -1,0 +1,79 @@
+// Fits the weights of fitted_points (evaluation.h) and prints them as fitted_points.inc:
+//
+//   build/src/agents/vardelic_fit_points [GAMES] > src/agents/fitted_points.inc
+//
+// GAMES (default 300000) rollout-policy games per player count, from the deals seeded 0 to
+// GAMES - 1, at the search's default epsilon. Every fifth game is held out; standard error
+// prints how much of the final points' variance the fit explains on them beside the level's
+// mean alone, so a fit that explains nothing is seen.
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "agents/evaluation.h"
+#include "agents/ismcts.h"
+
+namespace {
+
+using vardelic::agents::PointSample;
+
+template <std::size_t N>
+void fit(std::size_t games) {
+  auto rng = vardelic::util::ChaCha12Rng::from_seed(N);
+  const double epsilon = vardelic::agents::ISMCTSSettings{}.epsilon;
+  const std::vector<PointSample> samples =
+      vardelic::agents::sample_points<N>(0, games, epsilon, rng);
+  // Held out by position: a game's samples are consecutive, so most stay together.
+  std::vector<PointSample> train;
+  std::vector<PointSample> test;
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    (k / 64 % 5 == 4 ? test : train).push_back(samples[k]);
+  }
+  const auto weights = vardelic::agents::fit_point_weights(train);
+  std::array<double, vardelic::game::kEnemies> sum{};
+  std::array<double, vardelic::game::kEnemies> count{};
+  for (const PointSample& s : train) {
+    sum[s.level] += s.points;
+    count[s.level] += 1;
+  }
+  double model = 0;
+  double level_only = 0;
+  double mean = 0;
+  for (const PointSample& s : test) mean += s.points / static_cast<double>(test.size());
+  double total = 0;
+  for (const PointSample& s : test) {
+    const double estimate = vardelic::agents::estimate_points(
+        s.level, s.features, std::span<const double, vardelic::agents::kPointWeights>(weights));
+    const double by_level = count[s.level] > 0 ? sum[s.level] / count[s.level] : 0;
+    model += (estimate - s.points) * (estimate - s.points);
+    level_only += (by_level - s.points) * (by_level - s.points);
+    total += (mean - s.points) * (mean - s.points);
+  }
+  std::fprintf(stderr,
+               "%zu players: %zu samples; held-out mean squared error %.3f (level's mean alone "
+               "%.3f, overall mean %.3f)\n",
+               N, samples.size(), model / test.size(), level_only / test.size(),
+               total / test.size());
+  std::printf("    {");
+  for (std::size_t k = 0; k < weights.size(); ++k) {
+    std::printf("%s%.9g", k == 0 ? "" : ", ", weights[k]);
+  }
+  std::printf("},\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t games = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 300000;
+  if (games < 10) {
+    std::fprintf(stderr, "usage: vardelic_fit_points [GAMES (at least 10)]\n");
+    return 2;
+  }
+  std::printf(
+      "// Made by vardelic_fit_points %zu (fit_points_main.cc): one row per player count.\n",
+      games);
+  fit<1>(games);
+  fit<2>(games);
+  fit<3>(games);
+  fit<4>(games);
+}
