@@ -113,6 +113,19 @@ std::vector<PointSample> sample_points(std::uint64_t first_seed, std::size_t gam
   return samples;
 }
 
+std::array<double, game::kEnemies> level_means(std::span<const PointSample> samples) {
+  std::array<double, game::kEnemies> sum{};
+  std::array<double, game::kEnemies> count{};
+  for (const PointSample& sample : samples) {
+    sum.at(sample.level) += sample.points;
+    count.at(sample.level) += 1;
+  }
+  for (std::size_t level = 0; level < sum.size(); ++level) {
+    if (count[level] > 0) sum[level] /= count[level];
+  }
+  return sum;
+}
+
 std::array<double, kPointWeights> fit_point_weights(std::span<const PointSample> samples,
                                                     double ridge) {
   // The normal equations (X'X + ridge n I) w = X'y, solved by Gaussian elimination with

@@ -60,6 +60,10 @@ template <std::size_t N>
 std::vector<PointSample> sample_points(std::uint64_t first_seed, std::size_t games, double epsilon,
                                        util::ChaCha12Rng& rng);
 
+// The mean points of `samples` at each level (0 at a level none reached): the estimate that
+// knows the level alone, which fitted weights should beat.
+std::array<double, game::kEnemies> level_means(std::span<const PointSample> samples);
+
 // Least-squares weights for `samples` (with a ridge of `ridge` times the sample count on every
 // weight, which keeps collinear features solvable).
 std::array<double, kPointWeights> fit_point_weights(std::span<const PointSample> samples,

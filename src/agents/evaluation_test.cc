@@ -45,12 +45,7 @@ void expect_calibrated() {
   util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(77);
   const std::vector<PointSample> samples = sample_points<N>(1'000'000'000, 3000, 0.1, rng);
   ASSERT_GT(samples.size(), 5000u);
-  std::array<double, game::kEnemies> sum{};
-  std::array<double, game::kEnemies> count{};
-  for (const PointSample& s : samples) {
-    sum[s.level] += s.points;
-    count[s.level] += 1;
-  }
+  const std::array<double, game::kEnemies> by_level = level_means(samples);
   double bias = 0;
   double model = 0;
   double level_only = 0;
@@ -60,8 +55,7 @@ void expect_calibrated() {
     ASSERT_LE(estimate, game::kEnemies);
     bias += (estimate - s.points) / static_cast<double>(samples.size());
     model += (estimate - s.points) * (estimate - s.points);
-    const double mean = sum[s.level] / count[s.level];
-    level_only += (mean - s.points) * (mean - s.points);
+    level_only += (by_level[s.level] - s.points) * (by_level[s.level] - s.points);
   }
   // Unbiased on fresh deals, and closer than the level alone, even with the level means taken
   // from these very games. Weights of another player count miss the first.

@@ -3,9 +3,9 @@
 //   build/src/agents/vardelic_fit_points [GAMES] > src/agents/fitted_points.inc
 //
 // GAMES (default 300000) rollout-policy games per player count, from the deals seeded 0 to
-// GAMES - 1, at the search's default epsilon. Every fifth game is held out; standard error
-// prints how much of the final points' variance the fit explains on them beside the level's
-// mean alone, so a fit that explains nothing is seen.
+// GAMES - 1, at the search's default epsilon. Every fifth block of 64 positions is held out,
+// and the standard error stream shows the fit's mean squared error on them beside the level's
+// mean alone and the overall mean, so that a fit that explains nothing is seen.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -23,19 +23,14 @@ void fit(std::size_t games) {
   const double epsilon = vardelic::agents::ISMCTSSettings{}.epsilon;
   const std::vector<PointSample> samples =
       vardelic::agents::sample_points<N>(0, games, epsilon, rng);
-  // Held out by position: a game's samples are consecutive, so most stay together.
+  // Held out by blocks: a game's positions are consecutive, so most of a game stays together.
   std::vector<PointSample> train;
   std::vector<PointSample> test;
   for (std::size_t k = 0; k < samples.size(); ++k) {
     (k / 64 % 5 == 4 ? test : train).push_back(samples[k]);
   }
   const auto weights = vardelic::agents::fit_point_weights(train);
-  std::array<double, vardelic::game::kEnemies> sum{};
-  std::array<double, vardelic::game::kEnemies> count{};
-  for (const PointSample& s : train) {
-    sum[s.level] += s.points;
-    count[s.level] += 1;
-  }
+  const auto by_level = vardelic::agents::level_means(train);
   double model = 0;
   double level_only = 0;
   double mean = 0;
@@ -44,9 +39,8 @@ void fit(std::size_t games) {
   for (const PointSample& s : test) {
     const double estimate = vardelic::agents::estimate_points(
         s.level, s.features, std::span<const double, vardelic::agents::kPointWeights>(weights));
-    const double by_level = count[s.level] > 0 ? sum[s.level] / count[s.level] : 0;
     model += (estimate - s.points) * (estimate - s.points);
-    level_only += (by_level - s.points) * (by_level - s.points);
+    level_only += (by_level[s.level] - s.points) * (by_level[s.level] - s.points);
     total += (mean - s.points) * (mean - s.points);
   }
   std::fprintf(stderr,
