@@ -28,6 +28,7 @@ class ISMCTSPlayer:
         branch: str = "enemy",
         remember: bool = True,
         horizon: int | None = None,
+        heuristic: str = "first",
         redeal: str = "hidden",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...
@@ -51,6 +52,7 @@ class ClairvoyantPlayer:
         branch: str = "enemy",
         remember: bool = True,
         horizon: int | None = None,
+        heuristic: str = "first",
         sees: str = "all",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...

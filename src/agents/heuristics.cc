@@ -15,16 +15,10 @@ using game::CardSuit;
 using game::Enemy;
 using game::State;
 
-// A turn that leaves the enemy standing hands the initiative back to it.
-constexpr double kTurnCost = 3.0;
 // What a jester kept in hand is worth: it cancels a counter-attack later.
 constexpr double kJesterCost = 12.0;
-// Defeating an enemy saves the discard of its counter-attack and keeps the turn.
-constexpr double kKillBonus = 5.0;
 // A lowered attack helps every later turn against the same enemy.
 constexpr double kSpadeWeight = 1.0;
-constexpr double kDrawWeight = 2.0;  // per card drawn by the Diamonds power
-constexpr double kHealWeight = 0.5;  // per card moved back under the tavern deck
 // The average attack value of a number card, for refills.
 constexpr double kMeanCardValue = 5.5;
 
@@ -69,12 +63,14 @@ void diamond_draws(const State<N>& state, unsigned played, unsigned damage, unsi
 // What every attack of one state shares, worked out once for all of them.
 template <std::size_t N>
 struct AttackContext {
-  explicit AttackContext(const State<N>& state)
-      : enemy(state.current_enemy()),
+  AttackContext(const State<N>& state, const HeuristicWeights& weights)
+      : weights(weights),
+        enemy(state.current_enemy()),
         hand_value(state.current_player().total_hand_value()),
         attack(enemy ? enemy->attack_value() : 0),
         health(enemy ? enemy->health() : 0) {}
 
+  const HeuristicWeights& weights;
   const Enemy* enemy;
   int hand_value;
   int attack;
@@ -87,18 +83,19 @@ double attack_score(const State<N>& state, const AttackContext<N>& context, cons
   if (enemy == nullptr) return 0.0;  // every attack or yield wins now
   const int hand_value = context.hand_value;
   const int attack = context.attack;
+  const HeuristicWeights& w = context.weights;
 
   if (action.kind() == ActionKind::Yield) {
     if (state.times_yielded + 1 >= N || !game::pays_counter_attack(hand_value, attack)) {
       return kLosing;
     }
-    return -attack - kTurnCost - 2.0;
+    return -attack - w.turn_cost - 2.0;
   }
 
   const game::Hand& cards = action.cards();
   if (std::any_of(cards.begin(), cards.end(), [](Card c) { return c.is_jester(); })) {
     // No counter-attack follows a jester, and it lifts the enemy's immunity.
-    return -kTurnCost - kJesterCost;
+    return -w.turn_cost - kJesterCost;
   }
 
   const std::uint16_t card_value = game::attack_sum(cards);
@@ -109,26 +106,28 @@ double attack_score(const State<N>& state, const AttackContext<N>& context, cons
 
   double bonus = 0.0;
   if (powers.hearts) {
-    bonus += kHealWeight * std::min<int>(value, static_cast<int>(state.table.discard_pile.size()));
+    bonus +=
+        w.heal_weight * std::min<int>(value, static_cast<int>(state.table.discard_pile.size()));
   }
   unsigned drawn = 0, own_value = 0;
   if (powers.diamonds) {
     diamond_draws(state, static_cast<unsigned>(cards.size()), static_cast<unsigned>(value), drawn,
                   own_value);
-    bonus += kDrawWeight * drawn;
+    bonus += w.draw_weight * drawn;
   }
 
   if (game::kills(health, damage)) {
     // Overkill is wasted; an exact kill puts the enemy's card on top of the tavern deck.
     double exact =
         game::kills_exactly(health, damage) ? 0.4 * game::attack_value(enemy->card().value) : 0.0;
-    return health - value + kKillBonus + exact + bonus;
+    return health - value + w.kill_bonus + exact + bonus;
   }
   const int attack_after = powers.spades ? std::max(0, attack - value) : attack;
   if (!game::pays_counter_attack(hand_value - value + static_cast<int>(own_value), attack_after)) {
     return kLosing + damage;
   }
-  return damage - value - attack_after - kTurnCost + kSpadeWeight * (attack - attack_after) + bonus;
+  return damage - value - attack_after - w.turn_cost + kSpadeWeight * (attack - attack_after) +
+         bonus;
 }
 
 template <std::size_t N>
@@ -154,13 +153,13 @@ double discard_score(const game::Hand& hand, unsigned mask, unsigned amount) {
 }
 
 template <std::size_t N>
-double action_score(const State<N>& state, const Action& action) {
+double action_score(const State<N>& state, const Action& action, const HeuristicWeights& weights) {
   switch (action.kind()) {
     case ActionKind::Play:
     case ActionKind::AnimalCombo:
     case ActionKind::Combo:
     case ActionKind::Yield:
-      return attack_score(state, AttackContext<N>(state), action);
+      return attack_score(state, AttackContext<N>(state, weights), action);
     case ActionKind::Discard: {
       unsigned diamonds = 0, jesters = 0;
       for (Card c : action.cards()) {
@@ -192,10 +191,11 @@ namespace {
 template <std::size_t N>
 class StateScorer {
  public:
-  explicit StateScorer(const State<N>& state)
+  StateScorer(const State<N>& state, const HeuristicWeights& weights)
       : state_(state),
+        weights_(weights),
         context_(state.action_type.kind == game::ActionType::Kind::PlayCards
-                     ? std::optional<AttackContext<N>>(state)
+                     ? std::optional<AttackContext<N>>(std::in_place, state, weights)
                      : std::nullopt) {}
 
   double operator()(const Action& action) const {
@@ -203,11 +203,12 @@ class StateScorer {
     if (context_ && action.kind() != ActionKind::RefillHand) {
       return attack_score(state_, *context_, action);
     }
-    return action_score(state_, action);
+    return action_score(state_, action, weights_);
   }
 
  private:
   const State<N>& state_;
+  const HeuristicWeights& weights_;
   std::optional<AttackContext<N>> context_;
 };
 
@@ -215,15 +216,15 @@ class StateScorer {
 
 template <std::size_t N>
 void action_scores(const State<N>& state, std::span<const Action> actions,
-                   std::vector<double>& scores) {
-  const StateScorer<N> score(state);
+                   std::vector<double>& scores, const HeuristicWeights& weights) {
+  const StateScorer<N> score(state, weights);
   scores.resize(actions.size());
   for (std::size_t i = 0; i < actions.size(); ++i) scores[i] = score(actions[i]);
 }
 
 template <std::size_t N>
 bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rng,
-                    std::vector<Action>& buffer, Action& out) {
+                    std::vector<Action>& buffer, Action& out, const HeuristicWeights& weights) {
   const bool can_refill = state.can_refill();
   if (state.action_type.kind == game::ActionType::Kind::Discard) {
     const game::Hand& hand = state.current_player().hand;
@@ -278,7 +279,7 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
   std::size_t best_index = 0;
   double best = kLosing - 1.0;
   std::size_t refill_index = buffer.size();
-  const StateScorer<N> score_of(state);
+  const StateScorer<N> score_of(state, weights);
   for (std::size_t i = 0; i < buffer.size(); ++i) {
     if (buffer[i].kind() == ActionKind::RefillHand) {
       refill_index = i;
@@ -299,10 +300,11 @@ bool rollout_action(const State<N>& state, double epsilon, util::ChaCha12Rng& rn
 }
 
 #define VARDELIC_INSTANTIATE(N)                                                                   \
-  template double action_score(const State<N>&, const Action&);                                   \
-  template void action_scores(const State<N>&, std::span<const Action>, std::vector<double>&);    \
+  template double action_score(const State<N>&, const Action&, const HeuristicWeights&);          \
+  template void action_scores(const State<N>&, std::span<const Action>, std::vector<double>&,     \
+                              const HeuristicWeights&);                                           \
   template bool rollout_action(const State<N>&, double, util::ChaCha12Rng&, std::vector<Action>&, \
-                               Action&);
+                               Action&, const HeuristicWeights&);
 VARDELIC_INSTANTIATE(1)
 VARDELIC_INSTANTIATE(2)
 VARDELIC_INSTANTIATE(3)

@@ -285,7 +285,7 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
     }
     if (settings_.partners == PartnerModel::Heuristic && world.has_turn.id != root.has_turn.id) {
       Action action = Action::yield();
-      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) {
+      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action, weights())) {
         reward = world.reward() / kMaxPoints;
         break;
       }
@@ -324,7 +324,9 @@ void ISMCTSTree<N>::iterate(const State<N>& root, util::ChaCha12Rng& rng,
     world.append_action_space(actions_);
     std::size_t allowed = actions_.size();
     order_.clear();
-    if (settings_.widening) action_scores(world, std::span<const Action>(actions_), scores_);
+    if (settings_.widening) {
+      action_scores(world, std::span<const Action>(actions_), scores_, weights());
+    }
     for (std::uint32_t i = 0; i < actions_.size(); ++i) {
       order_.emplace_back(settings_.widening ? scores_[i] : 0.0, i);
     }
@@ -415,7 +417,9 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
     }
     if (std::optional<game::GameResult> stuck = game::stuck_result(world)) return scaled(*stuck);
     if (settings_.rollout == RolloutPolicy::Heuristic) {
-      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action)) break;
+      if (!rollout_action(world, settings_.epsilon, rng, rollout_buffer_, action, weights())) {
+        break;
+      }
     } else {
       rollout_buffer_.clear();
       world.append_action_space(rollout_buffer_);

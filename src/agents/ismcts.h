@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "agents/heuristics.h"
 #include "game/action.h"
 #include "game/information.h"
 #include "game/state.h"
@@ -80,6 +81,13 @@ enum class Branch : std::uint8_t {
           // for each enemy apart instead of for all of them at once
 };
 
+// The constants the heuristic judges actions by (heuristics.h), in the rollouts and the
+// expansion order alike.
+enum class Heuristic : std::uint8_t {
+  First,  // kFirstWeights
+  Tuned,  // kTunedWeights
+};
+
 // The settings of a search; the player validates them (ISMCTSPlayer::validate).
 struct ISMCTSSettings {
   std::optional<double> time_ms;            // wall time per decision
@@ -104,6 +112,7 @@ struct ISMCTSSettings {
   // fitted_points: beyond the next kill a rollout's points are mostly the luck of the deal,
   // and playing them out costs most of it. None: every rollout plays to the end.
   std::optional<unsigned> horizon;
+  Heuristic heuristic = Heuristic::First;
 };
 
 // What a seat can remember of the tavern deck that no single state shows (game/information.h
@@ -201,6 +210,9 @@ class ISMCTSTree {
 
   void iterate(const game::State<N>& root, util::ChaCha12Rng& rng, const TavernMemory* memory);
   double rollout(game::State<N>& world, util::ChaCha12Rng& rng);
+  const HeuristicWeights& weights() const {
+    return settings_.heuristic == Heuristic::Tuned ? kTunedWeights : kFirstWeights;
+  }
 
   ISMCTSSettings settings_;
   std::vector<Node> nodes_;

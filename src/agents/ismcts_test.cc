@@ -271,41 +271,50 @@ TEST_P(AgentsByPlayers, RolloutPolicyOnlyPlaysListedActions) {
 TEST_P(AgentsByPlayers, BatchScoresAndGreedyRolloutAgreeWithTheScoreOfEachAction) {
   // action_scores works out once what the attacks of a state share; action_score, one action
   // at a time, is the reference. The greedy rollout outside discards is its best non-refill
-  // action, the first of equals, unless the refill scores higher or nothing survives.
-  for_each_state([](const auto& start) {
-    util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(4);
-    std::vector<Action> buffer;
-    std::vector<double> scores;
-    auto state = start;
-    for (int step = 0; step < 300; ++step) {
-      const std::vector<Action> space = state.get_action_space();
-      if (space.empty()) break;
-      action_scores(state, std::span<const Action>(space), scores);
-      ASSERT_EQ(scores.size(), space.size());
-      std::size_t best = space.size(), refill = space.size();
-      for (std::size_t i = 0; i < space.size(); ++i) {
-        ASSERT_EQ(scores[i], action_score(state, space[i])) << action_text(space[i]);
-        if (space[i].kind() == game::ActionKind::RefillHand) {
-          refill = i;
-        } else if (best == space.size() || scores[i] > scores[best]) {
-          best = i;
+  // action, the first of equals, unless the refill scores higher or nothing survives. So for
+  // either set of weights, which must judge some actions apart.
+  std::size_t told_apart = 0;
+  for_each_state([&told_apart](const auto& start) {
+    for (const HeuristicWeights* weights : {&kFirstWeights, &kTunedWeights}) {
+      util::ChaCha12Rng rng = util::ChaCha12Rng::from_seed(4);
+      std::vector<Action> buffer;
+      std::vector<double> scores;
+      std::vector<double> other;
+      auto state = start;
+      for (int step = 0; step < 300; ++step) {
+        const std::vector<Action> space = state.get_action_space();
+        if (space.empty()) break;
+        action_scores(state, std::span<const Action>(space), scores, *weights);
+        ASSERT_EQ(scores.size(), space.size());
+        action_scores(state, std::span<const Action>(space), other,
+                      weights == &kFirstWeights ? kTunedWeights : kFirstWeights);
+        told_apart += scores != other;
+        std::size_t best = space.size(), refill = space.size();
+        for (std::size_t i = 0; i < space.size(); ++i) {
+          ASSERT_EQ(scores[i], action_score(state, space[i], *weights)) << action_text(space[i]);
+          if (space[i].kind() == game::ActionKind::RefillHand) {
+            refill = i;
+          } else if (best == space.size() || scores[i] > scores[best]) {
+            best = i;
+          }
         }
-      }
-      if (state.action_type.kind != game::ActionType::Kind::Discard) {
-        if (refill < space.size() && (best == space.size() || scores[best] <= kLosing / 2 ||
-                                      scores[refill] > scores[best])) {
-          best = refill;
+        if (state.action_type.kind != game::ActionType::Kind::Discard) {
+          if (refill < space.size() && (best == space.size() || scores[best] <= kLosing / 2 ||
+                                        scores[refill] > scores[best])) {
+            best = refill;
+          }
+          Action greedy = Action::yield();
+          ASSERT_TRUE(rollout_action(state, 0.0, rng, buffer, greedy, *weights));
+          EXPECT_EQ(greedy, space[best]) << action_text(greedy);
         }
-        Action greedy = Action::yield();
-        ASSERT_TRUE(rollout_action(state, 0.0, rng, buffer, greedy));
-        EXPECT_EQ(greedy, space[best]) << action_text(greedy);
+        // Onwards by the epsilon policy, to reach kills, jesters and refills.
+        Action next = Action::yield();
+        ASSERT_TRUE(rollout_action(state, 0.3, rng, buffer, next, *weights));
+        if (state.step(next)) break;
       }
-      // Onwards by the epsilon policy, to reach kills, jesters and refills.
-      Action next = Action::yield();
-      ASSERT_TRUE(rollout_action(state, 0.3, rng, buffer, next));
-      if (state.step(next)) break;
     }
   });
+  EXPECT_GT(told_apart, 0u);
 }
 
 TEST_P(AgentsByPlayers, TreeKeepsOneEdgePerActionAtTheRoot) {

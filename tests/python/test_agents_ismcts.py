@@ -101,6 +101,7 @@ def test_time_budget_bounds_a_decision(solo_state):
         ({"horizon": 12}, ValueError, "horizon must be between 1 and 11, or None"),
         ({"horizon": 2**70}, ValueError, "horizon must be between 0 and"),
         ({"horizon": 1.5}, TypeError, "horizon must be an int"),
+        ({"heuristic": "best"}, ValueError, "heuristic must be 'first' or 'tuned', not 'best'"),
         ({"widening": 1}, TypeError, "incompatible function arguments"),
         ({"budget": 3}, TypeError, "incompatible function arguments"),
     ],
@@ -158,6 +159,7 @@ def test_search_beats_random_play_on_a_few_deals():
         ("ISMCTS(time_ms=20)", (("time_ms", 20.0),)),
         ("ismcts(threads=2, iterations=5000)", (("iterations", 5000), ("threads", 2))),
         ("ismcts(horizon=2,time_ms=20)", (("time_ms", 20.0), ("horizon", 2))),
+        ("ismcts(heuristic=tuned)", (("heuristic", "tuned"),)),
         (
             "ismcts(rollout=Random,widening=off,reuse=true,epsilon=0,seed=4)",
             (

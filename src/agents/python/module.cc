@@ -25,6 +25,7 @@ using namespace nb::literals;
 namespace {
 
 using vardelic::agents::Branch;
+using vardelic::agents::Heuristic;
 using vardelic::agents::ISMCTSPlayer;
 using vardelic::agents::ISMCTSSettings;
 using vardelic::agents::PartnerModel;
@@ -155,6 +156,8 @@ constexpr Choices<PartnerModel> kPartners = {{"search", PartnerModel::Search},
                                              {"heuristic", PartnerModel::Heuristic}};
 constexpr Choices<Branch> kBranches = {{"none", Branch::None}, {"enemy", Branch::Enemy}};
 constexpr Choices<Redeal> kRedeals = {{"hidden", Redeal::Hidden}, {"pooled", Redeal::Pooled}};
+constexpr Choices<Heuristic> kHeuristics = {{"first", Heuristic::First},
+                                            {"tuned", Heuristic::Tuned}};
 constexpr Choices<Redeal> kSees = {{"all", Redeal::None}, {"hands", Redeal::Decks}};
 
 template <class E>
@@ -251,6 +254,13 @@ const Setting kSettings[] = {
                      : std::nullopt;
      },
      [](const ISMCTSSettings& s) { return none_or(s.horizon); }},
+    {"heuristic", "str", "'first' or 'tuned'",
+     "the constants the heuristic judges actions by, in rollouts and expansion order: 'first' "
+     "as before, 'tuned' on the rollout policy's own games",
+     [](ISMCTSSettings& s, nb::handle v) {
+       s.heuristic = read_choice("heuristic", v, kHeuristics);
+     },
+     [](const ISMCTSSettings& s) { return choice_name(s.heuristic, kHeuristics); }},
     {"redeal", "str", "'hidden' or 'pooled'",
      "'hidden': deal again what the seat cannot see, keeping the face-up discard pile; "
      "'pooled': pool the discard pile with the hidden cards too (the earlier re-deal)",
