@@ -10,10 +10,13 @@
 namespace vardelic::agents {
 namespace {
 
-// One weight table per player count, from fit_points_main.cc.
-constexpr std::array<std::array<double, kPointWeights>, 4> kFittedWeights = {{
+// One weight table per rollout policy (Heuristic's order) and player count, from
+// fit_points_main.cc.
+constexpr std::array<std::array<double, kPointWeights>, 8> kFittedWeights = {{
 #include "agents/fitted_points.inc"
 }};
+
+constexpr std::size_t kPlayerCounts = 4;
 
 constexpr std::size_t kGameSteps = 2000;  // far beyond any game's length
 
@@ -70,21 +73,22 @@ double estimate_points(unsigned level, const std::array<double, kPointFeatures>&
   return std::clamp(points, static_cast<double>(level), static_cast<double>(game::kEnemies));
 }
 
-std::span<const double, kPointWeights> fitted_point_weights(std::size_t players) {
-  if (players < 1 || players > kFittedWeights.size()) {
+std::span<const double, kPointWeights> fitted_point_weights(std::size_t players,
+                                                            Heuristic heuristic) {
+  if (players < 1 || players > kPlayerCounts) {
     throw util::Failure("weights are fitted for 1 to 4 players");
   }
-  return kFittedWeights[players - 1];
+  return kFittedWeights[static_cast<std::size_t>(heuristic) * kPlayerCounts + players - 1];
 }
 
 template <std::size_t N>
-double fitted_points(const game::State<N>& world) {
-  return estimate_points(world.level, point_features(world), kFittedWeights[N - 1]);
+double fitted_points(const game::State<N>& world, Heuristic heuristic) {
+  return estimate_points(world.level, point_features(world), fitted_point_weights(N, heuristic));
 }
 
 template <std::size_t N>
 std::vector<PointSample> sample_points(std::uint64_t first_seed, std::size_t games, double epsilon,
-                                       util::ChaCha12Rng& rng) {
+                                       util::ChaCha12Rng& rng, const HeuristicWeights& weights) {
   std::vector<PointSample> samples;
   std::vector<game::Action> buffer;
   for (std::size_t g = 0; g < games; ++g) {
@@ -97,7 +101,7 @@ std::vector<PointSample> sample_points(std::uint64_t first_seed, std::size_t gam
         points = game::points(*stuck);
         break;
       }
-      if (!rollout_action(state, epsilon, rng, buffer, action)) break;
+      if (!rollout_action(state, epsilon, rng, buffer, action, weights)) break;
       const unsigned before = state.level;
       if (std::optional<game::GameResult> result = state.step(action)) {
         points = game::points(*result);
@@ -174,9 +178,9 @@ std::array<double, kPointWeights> fit_point_weights(std::span<const PointSample>
 
 #define VARDELIC_INSTANTIATE(N)                                                          \
   template std::array<double, kPointFeatures> point_features(const game::State<N>&);     \
-  template double fitted_points(const game::State<N>&);                                  \
+  template double fitted_points(const game::State<N>&, Heuristic);                       \
   template std::vector<PointSample> sample_points<N>(std::uint64_t, std::size_t, double, \
-                                                     util::ChaCha12Rng&);
+                                                     util::ChaCha12Rng&, const HeuristicWeights&);
 VARDELIC_INSTANTIATE(1)
 VARDELIC_INSTANTIATE(2)
 VARDELIC_INSTANTIATE(3)

@@ -17,6 +17,7 @@
 #include <span>
 #include <vector>
 
+#include "agents/heuristics.h"
 #include "game/state.h"
 #include "util/rng.h"
 
@@ -33,13 +34,14 @@ inline constexpr std::size_t kPointWeights = game::kEnemies - 1 + 2 * kPointFeat
 template <std::size_t N>
 std::array<double, kPointFeatures> point_features(const game::State<N>& world);
 
-// The points (level to 12) the rollout policy is expected to end `world` with; `world` has
-// defeated 1 to 11 enemies and not ended.
+// The points (level to 12) the rollout policy judging by `heuristic` is expected to end `world`
+// with; `world` has defeated 1 to 11 enemies and not ended.
 template <std::size_t N>
-double fitted_points(const game::State<N>& world);
+double fitted_points(const game::State<N>& world, Heuristic heuristic = Heuristic::First);
 
-// The shipped weights for `players` (1 to 4) players.
-std::span<const double, kPointWeights> fitted_point_weights(std::size_t players);
+// The shipped weights for `players` (1 to 4) players and the rollout policy of `heuristic`.
+std::span<const double, kPointWeights> fitted_point_weights(std::size_t players,
+                                                            Heuristic heuristic = Heuristic::First);
 
 // The estimate of a position of `level` (1 to 11) with `features`, by `weights`: levels 1 to
 // 11's intercepts, then for each feature its weight and its weight per level.
@@ -54,11 +56,12 @@ struct PointSample {
 };
 
 // Plays `games` games of N players from fresh deals seeded first_seed, first_seed + 1, ...,
-// by the rollout policy with `epsilon` (its other choices drawn from `rng`), and returns the
-// position after every kill that did not end the game, with the game's final points.
+// by the rollout policy with `epsilon` and `weights` (its other choices drawn from `rng`), and
+// returns the position after every kill that did not end the game, with the game's final points.
 template <std::size_t N>
 std::vector<PointSample> sample_points(std::uint64_t first_seed, std::size_t games, double epsilon,
-                                       util::ChaCha12Rng& rng);
+                                       util::ChaCha12Rng& rng,
+                                       const HeuristicWeights& weights = kFirstWeights);
 
 // The mean points of `samples` at each level (0 at a level none reached): the estimate that
 // knows the level alone, which fitted weights should beat.

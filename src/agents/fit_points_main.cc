@@ -2,9 +2,9 @@
 //
 //   build/src/agents/vardelic_fit_points [GAMES] > src/agents/fitted_points.inc
 //
-// GAMES (default 300000) rollout-policy games per player count, from the deals seeded 0 to
-// GAMES - 1, at the search's default epsilon. Every fifth block of 64 positions is held out,
-// and the standard error stream shows the fit's mean squared error on them beside the level's
+// GAMES (default 300000) rollout-policy games per player count and heuristic, from the deals
+// seeded 0 to GAMES - 1, at the search's default epsilon. Every fifth block of 64 positions is held
+// out, and the standard error stream shows the fit's mean squared error on them beside the level's
 // mean alone and the overall mean, so that a fit that explains nothing is seen.
 #include <cstdio>
 #include <cstdlib>
@@ -15,14 +15,15 @@
 
 namespace {
 
+using vardelic::agents::Heuristic;
 using vardelic::agents::PointSample;
 
 template <std::size_t N>
-void fit(std::size_t games) {
+void fit(std::size_t games, Heuristic heuristic) {
   auto rng = vardelic::util::ChaCha12Rng::from_seed(N);
   const double epsilon = vardelic::agents::ISMCTSSettings{}.epsilon;
-  const std::vector<PointSample> samples =
-      vardelic::agents::sample_points<N>(0, games, epsilon, rng);
+  const std::vector<PointSample> samples = vardelic::agents::sample_points<N>(
+      0, games, epsilon, rng, vardelic::agents::heuristic_weights(heuristic));
   // Held out by blocks: a game's positions are consecutive, so most of a game stays together.
   std::vector<PointSample> train;
   std::vector<PointSample> test;
@@ -44,10 +45,10 @@ void fit(std::size_t games) {
     total += (mean - s.points) * (mean - s.points);
   }
   std::fprintf(stderr,
-               "%zu players: %zu samples; held-out mean squared error %.3f (level's mean alone "
+               "%s, %zu players: %zu samples; held-out mean squared error %.3f (level's mean alone "
                "%.3f, overall mean %.3f)\n",
-               N, samples.size(), model / test.size(), level_only / test.size(),
-               total / test.size());
+               heuristic == Heuristic::Tuned ? "tuned" : "first", N, samples.size(),
+               model / test.size(), level_only / test.size(), total / test.size());
   std::printf("    {");
   for (std::size_t k = 0; k < weights.size(); ++k) {
     std::printf("%s%.9g", k == 0 ? "" : ", ", weights[k]);
@@ -64,10 +65,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf(
-      "// Made by vardelic_fit_points %zu (fit_points_main.cc): one row per player count.\n",
+      "// Made by vardelic_fit_points %zu (fit_points_main.cc): one row per player count,\n"
+      "// the first heuristic's rows, then the tuned one's.\n",
       games);
-  fit<1>(games);
-  fit<2>(games);
-  fit<3>(games);
-  fit<4>(games);
+  for (Heuristic heuristic : {Heuristic::First, Heuristic::Tuned}) {
+    fit<1>(games, heuristic);
+    fit<2>(games, heuristic);
+    fit<3>(games, heuristic);
+    fit<4>(games, heuristic);
+  }
 }

@@ -35,6 +35,15 @@ inline constexpr HeuristicWeights kFirstWeights{3.0, 5.0, 2.0, 0.5};
 // 100,000 deals per player count), which they raise by 0.2 to 0.45 points at every count.
 inline constexpr HeuristicWeights kTunedWeights{1.0, 2.0, 4.0, 0.75};
 
+// The two sets by name, as the search's settings choose them.
+enum class Heuristic : std::uint8_t {
+  First,  // kFirstWeights
+  Tuned,  // kTunedWeights
+};
+constexpr const HeuristicWeights& heuristic_weights(Heuristic heuristic) {
+  return heuristic == Heuristic::Tuned ? kTunedWeights : kFirstWeights;
+}
+
 // The score of one listed action of `state` (any kind). Higher is better.
 template <std::size_t N>
 double action_score(const game::State<N>& state, const game::Action& action,

@@ -413,7 +413,7 @@ double ISMCTSTree<N>::rollout(State<N>& world, util::ChaCha12Rng& rng) {
   const unsigned stop = settings_.horizon ? world.level + *settings_.horizon : game::kEnemies;
   for (std::size_t step = 0; step < kMaxRolloutSteps; ++step) {
     if (world.level >= stop && world.level < game::kEnemies) {
-      return fitted_points(world) / kMaxPoints;
+      return fitted_points(world, settings_.heuristic) / kMaxPoints;
     }
     if (std::optional<game::GameResult> stuck = game::stuck_result(world)) return scaled(*stuck);
     if (settings_.rollout == RolloutPolicy::Heuristic) {

@@ -81,13 +81,6 @@ enum class Branch : std::uint8_t {
           // for each enemy apart instead of for all of them at once
 };
 
-// The constants the heuristic judges actions by (heuristics.h), in the rollouts and the
-// expansion order alike.
-enum class Heuristic : std::uint8_t {
-  First,  // kFirstWeights
-  Tuned,  // kTunedWeights
-};
-
 // The settings of a search; the player validates them (ISMCTSPlayer::validate).
 struct ISMCTSSettings {
   std::optional<double> time_ms;            // wall time per decision
@@ -112,6 +105,8 @@ struct ISMCTSSettings {
   // fitted_points: beyond the next kill a rollout's points are mostly the luck of the deal,
   // and playing them out costs most of it. None: every rollout plays to the end.
   std::optional<unsigned> horizon;
+  // The constants the heuristic judges actions by (heuristics.h), in the rollouts and the
+  // expansion order alike; with a horizon, the estimate fitted to the same policy.
   Heuristic heuristic = Heuristic::First;
 };
 
@@ -210,9 +205,7 @@ class ISMCTSTree {
 
   void iterate(const game::State<N>& root, util::ChaCha12Rng& rng, const TavernMemory* memory);
   double rollout(game::State<N>& world, util::ChaCha12Rng& rng);
-  const HeuristicWeights& weights() const {
-    return settings_.heuristic == Heuristic::Tuned ? kTunedWeights : kFirstWeights;
-  }
+  const HeuristicWeights& weights() const { return heuristic_weights(settings_.heuristic); }
 
   ISMCTSSettings settings_;
   std::vector<Node> nodes_;

@@ -328,7 +328,9 @@ TEST_P(AgentsByPlayers, TreeKeepsOneEdgePerActionAtTheRoot) {
     const std::vector<RootStats> roots = tree.root_stats();
     std::uint64_t visits = 0;
     for (std::size_t i = 0; i < roots.size(); ++i) {
-      if (i > 0) EXPECT_LT(action_key(roots[i - 1].action), action_key(roots[i].action));
+      if (i > 0) {
+        EXPECT_LT(action_key(roots[i - 1].action), action_key(roots[i].action));
+      }
       visits += roots[i].visits;
     }
     EXPECT_EQ(visits, 600u);  // every iteration passes one root edge
@@ -590,8 +592,10 @@ TEST(ISMCTSTree, BranchesAKillByTheEnemyItReveals) {
       }
     }
     // Each visit of the kill went on below one Queen, less those that added a node there.
-    if (branch == Branch::Enemy) EXPECT_LE(below, kills);
-    if (branch == Branch::Enemy) EXPECT_GE(below + 3, kills);
+    if (branch == Branch::Enemy) {
+      EXPECT_LE(below, kills);
+      EXPECT_GE(below + 3, kills);
+    }
   }
 }
 
