@@ -28,7 +28,7 @@ class ISMCTSPlayer:
         branch: str = "enemy",
         remember: bool = True,
         horizon: int | None = None,
-        heuristic: str = "first",
+        heuristic: str = "tuned",
         redeal: str = "hidden",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...
@@ -52,7 +52,7 @@ class ClairvoyantPlayer:
         branch: str = "enemy",
         remember: bool = True,
         horizon: int | None = None,
-        heuristic: str = "first",
+        heuristic: str = "tuned",
         sees: str = "all",
     ) -> None: ...
     def play(self, state: PyState) -> _Action: ...

@@ -106,8 +106,10 @@ struct ISMCTSSettings {
   // and playing them out costs most of it. None: every rollout plays to the end.
   std::optional<unsigned> horizon;
   // The constants the heuristic judges actions by (heuristics.h), in the rollouts and the
-  // expansion order alike; with a horizon, the estimate fitted to the same policy.
-  Heuristic heuristic = Heuristic::First;
+  // expansion order alike; with a horizon, the estimate fitted to the same policy. Tuned beat
+  // First at 20 ms a decision on paired deals: +0.23 points solo, +0.09 with two players, -0.06
+  // with three and +0.14 with four (300, 300, 600 and 1200 deals).
+  Heuristic heuristic = Heuristic::Tuned;
 };
 
 // What a seat can remember of the tavern deck that no single state shows (game/information.h

@@ -255,8 +255,8 @@ const Setting kSettings[] = {
      },
      [](const ISMCTSSettings& s) { return none_or(s.horizon); }},
     {"heuristic", "str", "'first' or 'tuned'",
-     "the constants the heuristic judges actions by, in rollouts and expansion order: 'first' "
-     "as before, 'tuned' on the rollout policy's own games",
+     "the constants the heuristic judges actions by, in rollouts and expansion order: 'tuned' "
+     "on the rollout policy's own games, 'first' as before",
      [](ISMCTSSettings& s, nb::handle v) {
        s.heuristic = read_choice("heuristic", v, kHeuristics);
      },
