@@ -3,8 +3,11 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
+import signal
 import sys
+import threading
 
 from rich.console import Console
 
@@ -27,7 +30,9 @@ Examples:
 
 Exit status: 0 all games played, 1 some games failed (their errors are
 in the table and the --out file), 2 bad arguments or no engine, 3 some
-games could not be run (lost workers; rerun with --resume), 130 interrupted.
+games could not be run (lost workers; rerun with --resume), 130 interrupted
+(Ctrl-C), 143 stopped by SIGTERM; an interrupted sweep keeps and reports
+the games it finished.
 """
 
 
@@ -126,6 +131,26 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+@contextlib.contextmanager
+def _terminate_as_interrupt(received: list[int]):
+    """While the sweep runs, SIGTERM (a job scheduler's stop, `kill`) ends it as Ctrl-C does:
+    the pool is stopped and what is finished is kept and reported. Left to its default, the
+    signal would end this process at once, with its workers still playing."""
+    if threading.current_thread() is not threading.main_thread():
+        yield  # signal handlers belong to the main thread
+        return
+
+    def interrupt(signum, frame):
+        received.append(signum)
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGTERM, interrupt)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -186,9 +211,11 @@ def main(argv: list[str] | None = None) -> int:
             _say(f"vardelic-arena: {exc}")
             return 2
     interrupted = False
+    terminated: list[int] = []
     try:
         progress = not args.no_progress and err.is_terminal
-        evaluation = api.run_sweep(sweep, executor, progress, workers=args.workers, console=err)
+        with _terminate_as_interrupt(terminated):
+            evaluation = api.run_sweep(sweep, executor, progress, workers=args.workers, console=err)
     except Interrupted as exc:
         evaluation, interrupted = exc.evaluation, True
     finally:
@@ -207,7 +234,7 @@ def main(argv: list[str] | None = None) -> int:
         missing = sum(t.missing for t in evaluation.summary.teams)
         hint = f" rerun with --resume --out {args.out} to play them" if args.out else ""
         _say(f"interrupted: {missing} games not played;{hint}")
-        return 130
+        return 128 + terminated[0] if terminated else 130
     if evaluation.failures:
         first = evaluation.failures[0]["failure"]
         _say(

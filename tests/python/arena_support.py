@@ -59,8 +59,8 @@ def lines(path) -> list[dict]:
     return [json.loads(line) for line in Path(path).read_text().splitlines() if line.strip()]
 
 
-def interrupt_then_resume(tmp_path, args, min_lines, **extra_env):
-    """Run the CLI with --out, SIGINT it once min_lines games are in, resume.
+def interrupt_then_resume(tmp_path, args, min_lines, sig=signal.SIGINT, **extra_env):
+    """Run the CLI with --out, send it `sig` once min_lines games are in, resume.
 
     Returns (interrupted process, lines kept at the interrupt, resumed
     process, final summary figures).
@@ -93,7 +93,7 @@ def interrupt_then_resume(tmp_path, args, min_lines, **extra_env):
             break
         time.sleep(0.02)
     assert proc.poll() is None, "the sweep ended before it could be interrupted"
-    proc.send_signal(signal.SIGINT)
+    proc.send_signal(sig)
     stdout, stderr = proc.communicate(timeout=60)
     interrupted = subprocess.CompletedProcess(command, proc.returncode, stdout, stderr)
     kept = lines(out)

@@ -4,7 +4,9 @@ test_arena_engine.py repeats the end-to-end ones on the real extension."""
 import dataclasses
 import json
 import math
+import signal
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -439,7 +441,22 @@ def test_cli_reports_failed_games_and_exits_1(tmp_path):
     )
 
 
-def test_interrupted_sweep_resumes_to_the_uninterrupted_table(tmp_path):
+def processes_marked(mark: str) -> list[int]:
+    """The live processes whose environment holds ARENA_TEST_MARK=mark."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and f"ARENA_TEST_MARK={mark}".encode() in (
+                entry / "environ"
+            ).read_bytes().split(b"\0"):
+                found.append(int(entry.name))
+        except OSError:  # gone meanwhile, or not ours to read
+            pass
+    return found
+
+
+@pytest.mark.parametrize("sig, code", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_interrupted_sweep_resumes_to_the_uninterrupted_table(tmp_path, sig, code):
     args = [
         "--team",
         "random,random",
@@ -453,11 +470,17 @@ def test_interrupted_sweep_resumes_to_the_uninterrupted_table(tmp_path):
         FAKE,
         "--no-progress",
     ]
+    mark = str(tmp_path)
     interrupted, kept, resumed, final = support.interrupt_then_resume(
-        tmp_path, args, min_lines=6, ARENA_FAKE_DELAY="0.004"
+        tmp_path, args, min_lines=6, sig=sig, ARENA_FAKE_DELAY="0.004", ARENA_TEST_MARK=mark
     )
-    assert interrupted.returncode == 130, interrupted.stderr
+    assert interrupted.returncode == code, interrupted.stderr
     assert "--resume" in interrupted.stderr
+    # Every worker and the fork server ended with their sweep.
+    deadline = time.monotonic() + 10
+    while processes_marked(mark) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert processes_marked(mark) == []
     assert 6 <= len(kept) < 80
     assert resumed.returncode == 0, resumed.stderr
     after = support.lines(tmp_path / "sweep.jsonl")
